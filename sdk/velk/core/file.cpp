@@ -94,7 +94,7 @@ bool file_write_atomic(string_t path, const void* data, uint64_t length) {
     std::string name = target.substr(target.rfind('/') == std::string::npos
                                          ? 0
                                          : target.rfind('/') + 1);
-    std::string temporary = folder + "/." + name + ".XXXXXX";
+    std::string temporary = folder + "/." + name.substr(0, FILE_TemporaryNameMax) + ".XXXXXX";
     int fd = mkstemp(temporary.data());
     if (fd < 0) {
         log_writef(LEVEL_Error, LOG_General, "Failed to write '%s': %s", target.c_str(),
@@ -140,7 +140,9 @@ bool filecontents_load(filecontents_t& contents, string_t path) {
     filecontents_release(contents);
     if (path.length == 0)
         return false;
-    int fd = open(path.text, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO does not wait for a writer; it is refused
+    // below as not a regular file.
+    int fd = open(path.text, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat info;

@@ -2,6 +2,7 @@
 // whole-file writes that never leave a half-written file under the target's name.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "velk/core/string.h"
@@ -28,6 +29,10 @@ void file_touch(string_t path);
 // same folder, flushed to disk, then renamed over the target. On any failure the
 // temporary file is removed, the old file stays as it was, and the failure is logged.
 bool file_write_atomic(string_t path, const void* data, uint64_t length);
+
+// Longest part of a target's name kept in the name of its temporary file
+// (".<name>.XXXXXX" beside it), so that it stays within the 255 bytes of a file name.
+constexpr size_t FILE_TemporaryNameMax = 200;
 
 struct filecontents_t {
     unsigned char* data = nullptr; // the whole file plus a NUL; null when nothing loaded

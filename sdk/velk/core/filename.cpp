@@ -63,10 +63,22 @@ void filename_release(filename_t& file) {
 }
 
 bool filename_set(filename_t& file, string_t text) {
-    // The text may belong to the record itself: work on a copy.
+    // The text may belong to the record itself: work on a copy. A relative text is
+    // joined to the current folder before normalising, so that a leading ".." climbs
+    // out of the current folder instead of being dropped.
     stringbuffer_t full;
     stringbuffer_initialise(full);
-    if (!stringbuffer_set(full, text)) {
+    bool copied = true;
+    if (text.length > 0 && path_is_relative(text)) {
+        pathname_t current;
+        pathname_initialise(current);
+        copied = path_get_current(current) && stringbuffer_set(full, current.path.view) &&
+                 stringbuffer_append(full, '/') && stringbuffer_append(full, text);
+        pathname_release(current);
+    } else {
+        copied = stringbuffer_set(full, text);
+    }
+    if (!copied) {
         stringbuffer_release(full);
         return false;
     }

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "velk/core/file.h"
 #include "velk/core/filename.h"
 #include "velk/core/log.h"
 
@@ -95,8 +96,8 @@ bool json_open(json_writer_t& writer, const filename_t& file) {
         return false;
     const string_t target = file.full_name.view;
     bool ok = stringbuffer_set(writer.target, target) &&
-              stringbuffer_format(writer.temporary, "%s/.%s.XXXXXX", file.path.path.view.text,
-                                  file.name.view.text);
+              stringbuffer_format(writer.temporary, "%s/.%.*s.XXXXXX", file.path.path.view.text,
+                                  int(FILE_TemporaryNameMax), file.name.view.text);
     int fd = ok ? mkstemp(writer.temporary.buffer) : -1;
     if (fd < 0) {
         log_writef(LEVEL_Error, LOG_General, "Failed to write '%s': %s", target.text,
