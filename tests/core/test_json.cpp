@@ -61,7 +61,7 @@ struct DecimalCommaLocale {
     bool active = false;
     DecimalCommaLocale() {
         static const char* const candidates[] = {
-            "de_DE.UTF-8", "de_DE.utf8", "de_DE", "de_AT.UTF-8", "de_CH.UTF-8",
+            "de_DE.UTF-8", "de_DE.utf8", "de_DE",       "de_AT.UTF-8", "de_CH.UTF-8",
             "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8", "ru_RU.UTF-8",
         };
         for (const char* name : candidates) {
@@ -101,7 +101,7 @@ struct FileSizeLimit {
 
 // Owns a reader, a capturing log and a temporary folder.
 class JsonFixture : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(json_initialise(reader));
         char pattern[] = "/tmp/velk_json_XXXXXX";
@@ -359,8 +359,8 @@ TEST_F(JsonReader, ReadsNumbersIntoEveryGetter) {
         {"int32 maximum", "2147483647", 2147483647.0, imax, 2147483647u, 2147483647},
         {"above int32 clamps", "3000000000", 3e9, imax, 3000000000u, 3000000000},
         {"below int32 clamps", "-3000000000", -3e9, imin, 0, -3000000000},
-        {"int64 maximum", "9223372036854775807", 9223372036854775807.0, imax,
-         9223372036854775807u, std::numeric_limits<int64_t>::max()},
+        {"int64 maximum", "9223372036854775807", 9223372036854775807.0, imax, 9223372036854775807u,
+         std::numeric_limits<int64_t>::max()},
         {"int64 minimum", "-9223372036854775808", -9223372036854775808.0, imin, 0,
          std::numeric_limits<int64_t>::min()},
         {"uint64 maximum", "18446744073709551615", 18446744073709551615.0, imax, umax,
@@ -432,9 +432,10 @@ TEST_F(JsonReader, RejectsMalformedTextAndLogsThePlace) {
         {"end inside a string", "{\"a\": \"abc"},
         {"end after an escaped quote", "[\"abc\\\"]"},
         {"end after a backslash", "[\"abc\\"},
-        {"nesting one past the limit", std::string(JSON_MaxDepth + 1, '[') +
-                                           std::string(JSON_MaxDepth + 1, ']')},
-        {"objects nested past the limit", [] {
+        {"nesting one past the limit",
+         std::string(JSON_MaxDepth + 1, '[') + std::string(JSON_MaxDepth + 1, ']')},
+        {"objects nested past the limit",
+         [] {
              std::string s;
              for (int i = 0; i <= JSON_MaxDepth; ++i)
                  s += "{\"a\": ";

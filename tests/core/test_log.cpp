@@ -99,8 +99,7 @@ TEST(Log, HexDumpOfTwentyBytes) {
                            "00000000  41 42 43 44 45 46 47 48  49 4A 4B 4C 4D 4E 4F 50  "
                            "|ABCDEFGHIJKLMNOP|\n"
                            "00000010  00 7E 7F 80" +
-                           std::string(4 * 3, ' ') + " " + std::string(8 * 3, ' ') +
-                           "  |.~..|\n";
+                           std::string(4 * 3, ' ') + " " + std::string(8 * 3, ' ') + "  |.~..|\n";
     EXPECT_NE(text.find(expected), std::string::npos) << text;
 }
 

@@ -94,12 +94,12 @@ struct FileSizeLimit {
 // Owns a temporary folder and puts back the current folder and the environment
 // variables the folder lookups read.
 class PathFixture : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         original_cwd = current_folder();
         ASSERT_FALSE(original_cwd.empty());
-        for (const char* name : {"HOME", "XDG_DATA_HOME", "TMP", "TEMP", "TMPDIR",
-                                 "FENNICK_RESOURCES"}) {
+        for (const char* name :
+             {"HOME", "XDG_DATA_HOME", "TMP", "TEMP", "TMPDIR", "FENNICK_RESOURCES"}) {
             const char* value = getenv(name);
             saved_env.emplace_back(name, value != nullptr ? std::optional<std::string>(value)
                                                           : std::nullopt);
@@ -510,8 +510,7 @@ TEST_F(Filename, SplitsAPathIntoItsParts) {
         {"dot file", "/a/.profile", "/a", 1, "", "profile", ".profile", "/a/.profile"},
         {"last dot splits", "/a/archive.tar.gz", "/a", 1, "archive.tar", "gz", "archive.tar.gz",
          "/a/archive.tar.gz"},
-        {"unnormalised folder", "/a//b/../c/x.jpg", "/a/c", 2, "x", "jpg", "x.jpg",
-         "/a/c/x.jpg"},
+        {"unnormalised folder", "/a//b/../c/x.jpg", "/a/c", 2, "x", "jpg", "x.jpg", "/a/c/x.jpg"},
         {"backslashes", "\\a\\b\\x.jpg", "/a/b", 2, "x", "jpg", "x.jpg", "/a/b/x.jpg"},
         {"relative", "shots/a.jpg", folder + "/shots", path_depth(view(folder)) + 1, "a", "jpg",
          "a.jpg", folder + "/shots/a.jpg"},
@@ -611,12 +610,9 @@ TEST_F(File, ExistsOnlyForRegularFiles) {
         std::string path;
         bool exists;
     } cases[] = {
-        {"regular file", folder + "/file", true},
-        {"link to a file", folder + "/link", true},
-        {"dangling link", folder + "/dangling", false},
-        {"folder", folder, false},
-        {"missing", folder + "/missing", false},
-        {"empty text", "", false},
+        {"regular file", folder + "/file", true},       {"link to a file", folder + "/link", true},
+        {"dangling link", folder + "/dangling", false}, {"folder", folder, false},
+        {"missing", folder + "/missing", false},        {"empty text", "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

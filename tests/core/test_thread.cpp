@@ -13,7 +13,9 @@ using namespace velk;
 
 namespace {
 
-void sleep_ms(void* argument) { thread_sleep(*static_cast<uint64_t*>(argument), TIMER_Milliseconds); }
+void sleep_ms(void* argument) {
+    thread_sleep(*static_cast<uint64_t*>(argument), TIMER_Milliseconds);
+}
 
 void count_calls(void* argument) { ++*static_cast<int*>(argument); }
 
@@ -167,4 +169,38 @@ TEST(DateTime, CalendarFieldsAndDifferences) {
     else
         unsetenv("TZ");
     tzset();
+}
+
+namespace {
+
+struct spinner_t {
+    std::atomic<bool> release{false};
+    std::atomic<bool> exited{false};
+};
+
+// Spins without reaching a cancellation point, so cancelling cannot end it.
+void spin_until_released(void* argument) {
+    spinner_t* spinner = static_cast<spinner_t*>(argument);
+    while (!spinner->release.load())
+        ;
+    spinner->exited = true;
+}
+
+} // namespace
+
+TEST(Thread, ThreadThatCannotBeCancelledIsAbandonedNotFreed) {
+    test_support::LogCapture log;
+    static spinner_t spinner; // must outlive the abandoned thread
+    static thread_t t;
+    thread_initialise(t);
+    thread_set(t, spin_until_released, &spinner, string_make("spinner"));
+    ASSERT_TRUE(thread_run(t));
+    // The owner learns that the thread may still use what it was given.
+    EXPECT_FALSE(thread_wait(t, nullptr, nullptr, 50, TIMER_Milliseconds));
+    EXPECT_TRUE(thread_is_abandoned(t));
+    EXPECT_FALSE(thread_is_running(t));
+    EXPECT_TRUE(log.Contains("Forcing thread termination: spinner"));
+    spinner.release = true;
+    while (!spinner.exited.load())
+        thread_yield();
 }

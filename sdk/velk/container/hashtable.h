@@ -27,8 +27,7 @@ template <typename K, typename V> void hashtable_release(hashtable_t<K, V>& tabl
 // allocation failure gives false with the table empty and safe to release.
 template <typename K, typename V>
 bool hashtable_initialise(hashtable_t<K, V>& table, uint32_t bucket_count,
-                          int32_t (*compute_hash)(const void*),
-                          const void* (*get_key)(const void*),
+                          int32_t (*compute_hash)(const void*), const void* (*get_key)(const void*),
                           bool (*compare_key)(const void*, const void*)) {
     table.compute_hash = compute_hash;
     table.get_key = get_key;

@@ -38,13 +38,17 @@ constexpr uint32_t BlockAlignment = 8;
 
 enum reserve_result_t { RESERVE_Ok, RESERVE_NoRoom, RESERVE_Failed };
 
-unsigned char* ring_data(datapipe_ring_t* ring) { return reinterpret_cast<unsigned char*>(ring + 1); }
+unsigned char* ring_data(datapipe_ring_t* ring) {
+    return reinterpret_cast<unsigned char*>(ring + 1);
+}
 
 block_header_t* header_at(datapipe_ring_t* ring, uint32_t offset) {
     return reinterpret_cast<block_header_t*>(ring_data(ring) + offset);
 }
 
-uint32_t load_state(const block_header_t* h) { return __atomic_load_n(&h->state, __ATOMIC_ACQUIRE); }
+uint32_t load_state(const block_header_t* h) {
+    return __atomic_load_n(&h->state, __ATOMIC_ACQUIRE);
+}
 
 void store_state(block_header_t* h, uint32_t state) {
     __atomic_store_n(&h->state, state, __ATOMIC_RELEASE);

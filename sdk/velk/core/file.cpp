@@ -91,9 +91,8 @@ bool file_write_atomic(string_t path, const void* data, uint64_t length) {
         return false;
     std::string target(path.text, path.length);
     std::string folder = folder_of(target);
-    std::string name = target.substr(target.rfind('/') == std::string::npos
-                                         ? 0
-                                         : target.rfind('/') + 1);
+    std::string name =
+        target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
     std::string temporary = folder + "/." + name.substr(0, FILE_TemporaryNameMax) + ".XXXXXX";
     int fd = mkstemp(temporary.data());
     if (fd < 0) {

@@ -35,17 +35,17 @@ constexpr int JSON_MaxDepth = 256;
 // One entry of the reader's value table.
 struct json_value_t {
     json_type_t type = JSON_Null;
-    string_t text;                    // string: its text (NUL-terminated in the copy)
-    const char* number = nullptr;     // number: its characters in the copy (not NUL-terminated)
-    uint32_t number_length = 0;       //   and how many
-    uint64_t magnitude = 0;           // number: the integer part without its sign
-    bool negative = false;            // number: written with a '-'
-    bool integral = true;             // number: written without fraction and exponent
-    double real = 0.0;                // number: its value
-    int32_t first = -1;               // object / array: index of the first member / element
-    uint32_t count = 0;               // object / array: number of members / elements
-    string_t name;                    // member name inside an object (empty otherwise)
-    int32_t next = -1;                // next member or element of the same parent
+    string_t text;                // string: its text (NUL-terminated in the copy)
+    const char* number = nullptr; // number: its characters in the copy (not NUL-terminated)
+    uint32_t number_length = 0;   //   and how many
+    uint64_t magnitude = 0;       // number: the integer part without its sign
+    bool negative = false;        // number: written with a '-'
+    bool integral = true;         // number: written without fraction and exponent
+    double real = 0.0;            // number: its value
+    int32_t first = -1;           // object / array: index of the first member / element
+    uint32_t count = 0;           // object / array: number of members / elements
+    string_t name;                // member name inside an object (empty otherwise)
+    int32_t next = -1;            // next member or element of the same parent
     const json_reader_t* reader = nullptr;
 };
 
@@ -55,10 +55,10 @@ typedef json_value_t json_array_t;
 typedef json_value_t json_number_t;
 
 struct json_reader_t {
-    int32_t root = -1;             // index of the root, -1 when nothing is loaded
-    uint32_t position = 0;         // next character; where parsing stopped after a failure
-    stringbuffer_t input;          // owned copy of the text, strings ended in place
-    vector_t<json_value_t> values; // the value table
+    int32_t root = -1;              // index of the root, -1 when nothing is loaded
+    uint32_t position = 0;          // next character; where parsing stopped after a failure
+    stringbuffer_t input;           // owned copy of the text, strings ended in place
+    vector_t<json_value_t> values;  // the value table
     vector_t<stringbuffer_t> names; // bare member names
 };
 

@@ -356,8 +356,8 @@ bool json_load(json_reader_t& reader, const filename_t& file) {
         reader.root = -1;
         return false;
     }
-    bool ok = json_load(reader, string_t{reinterpret_cast<const char*>(contents.data),
-                                         contents.length});
+    bool ok =
+        json_load(reader, string_t{reinterpret_cast<const char*>(contents.data), contents.length});
     filecontents_release(contents);
     return ok;
 }
@@ -493,21 +493,11 @@ void print_indent(int indent) {
 
 void print_value(const json_value_t* value, int indent) {
     switch (value->type) {
-    case JSON_String:
-        log_printf("\"%s\"", value->text.text);
-        break;
-    case JSON_Number:
-        log_printf("%.*s", int(value->number_length), value->number);
-        break;
-    case JSON_True:
-        log_print("true");
-        break;
-    case JSON_False:
-        log_print("false");
-        break;
-    case JSON_Null:
-        log_print("null");
-        break;
+    case JSON_String: log_printf("\"%s\"", value->text.text); break;
+    case JSON_Number: log_printf("%.*s", int(value->number_length), value->number); break;
+    case JSON_True: log_print("true"); break;
+    case JSON_False: log_print("false"); break;
+    case JSON_Null: log_print("null"); break;
     case JSON_Object:
     case JSON_Array: {
         bool object = value->type == JSON_Object;

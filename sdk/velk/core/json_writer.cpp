@@ -31,9 +31,7 @@ void write_text(json_writer_t& writer, const char* text, size_t length) {
         writer.failed = true;
 }
 
-void write_text(json_writer_t& writer, const char* text) {
-    write_text(writer, text, strlen(text));
-}
+void write_text(json_writer_t& writer, const char* text) { write_text(writer, text, strlen(text)); }
 
 void write_spaces(json_writer_t& writer, int count) {
     static const char spaces[] = "                                                                ";
@@ -44,8 +42,8 @@ void write_spaces(json_writer_t& writer, int count) {
     }
 }
 
-void begin_block(json_writer_t& writer, json_block_t* parent, json_block_t& block,
-                 const char* name, bool multi_line, char opening, char closing) {
+void begin_block(json_writer_t& writer, json_block_t* parent, json_block_t& block, const char* name,
+                 bool multi_line, char opening, char closing) {
     block.writer = &writer;
     block.parent = parent;
     block.indent = parent != nullptr ? parent->indent + 2 : 2;
@@ -207,8 +205,8 @@ void json_add_float(json_block_t& block, const char* name, float value) {
         return;
     }
     char text[64];
-    auto result = std::to_chars(text, text + sizeof(text), double(value),
-                                std::chars_format::fixed, 6);
+    auto result =
+        std::to_chars(text, text + sizeof(text), double(value), std::chars_format::fixed, 6);
     write_text(*block.writer, text, size_t(result.ptr - text));
 }
 

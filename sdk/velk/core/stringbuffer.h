@@ -10,9 +10,9 @@
 namespace velk {
 
 struct stringbuffer_t {
-    string_t view;            // the current text: empty_cstr or the buffer
-    char* buffer = nullptr;   // owned block, null until first needed
-    uint32_t capacity = 0;    // bytes in the block, NUL included
+    string_t view;          // the current text: empty_cstr or the buffer
+    char* buffer = nullptr; // owned block, null until first needed
+    uint32_t capacity = 0;  // bytes in the block, NUL included
 };
 
 // Makes the buffer empty with no block. Never fails.

@@ -64,8 +64,8 @@ void stringid_resolve(stringid_t& id, const string_t& text) {
         entry = *found;
         atomic_increment(count_of(entry));
     } else {
-        char* block = static_cast<char*>(memory_alloc(sizeof(int) + text.length + 1, alignof(int),
-                                                      VELK_TAG));
+        char* block =
+            static_cast<char*>(memory_alloc(sizeof(int) + text.length + 1, alignof(int), VELK_TAG));
         if (block != nullptr) {
             *reinterpret_cast<int*>(block) = 2;
             memcpy(block + sizeof(int), text.text, text.length);

@@ -82,7 +82,8 @@ bool timerlog_initialise(timerlog_t& log, uint32_t count, timer_unit_t unit) {
     log.unit = unit;
     if (count == 0)
         return false;
-    log.samples = static_cast<float*>(memory_alloc(sizeof(float) * count, alignof(float), VELK_TAG));
+    log.samples =
+        static_cast<float*>(memory_alloc(sizeof(float) * count, alignof(float), VELK_TAG));
     if (log.samples == nullptr)
         return false;
     memset(log.samples, 0, sizeof(float) * count);

@@ -8,7 +8,7 @@ namespace velk {
 
 // How a duration argument is read.
 enum timer_unit_t : int {
-    TIMER_Ticks = 0,        // ticks of the timer clock (1,000,000 a second)
+    TIMER_Ticks = 0, // ticks of the timer clock (1,000,000 a second)
     TIMER_Seconds = 1,
     TIMER_Milliseconds = 2,
     TIMER_Microseconds = 3,
