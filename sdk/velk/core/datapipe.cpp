@@ -185,7 +185,11 @@ void datapipe_write_end(datapipe_t& pipe) {
     pipe.write_data = next + DATAPIPE_HeaderSize;
 }
 
-bool datapipe_commit(datapipe_t& pipe, const void* data, uint32_t size) {
+namespace {
+
+bool commit(datapipe_t& pipe, const void* data, uint32_t size, uint64_t stall_microseconds,
+            uint32_t max_ring_size) {
+    uint64_t stalled_since = 0;
     for (;;) {
         void* out = nullptr;
         reserve_result_t result = reserve(pipe, size, out);
@@ -199,8 +203,31 @@ bool datapipe_commit(datapipe_t& pipe, const void* data, uint32_t size) {
         }
         if (!pipe.open.load() && !pipe.reader_attached.load())
             return false;
+        if (max_ring_size > 0) {
+            uint64_t now = timer_now();
+            if (stalled_since == 0) {
+                stalled_since = now;
+            } else if (now - stalled_since > stall_microseconds &&
+                       pipe.write_ring->size < max_ring_size) {
+                if (!move_to_larger_ring(pipe, 0))
+                    return false;
+                stalled_since = 0;
+                continue;
+            }
+        }
         thread_yield();
     }
+}
+
+} // namespace
+
+bool datapipe_commit(datapipe_t& pipe, const void* data, uint32_t size) {
+    return commit(pipe, data, size, 0, 0);
+}
+
+bool datapipe_commit_growing(datapipe_t& pipe, const void* data, uint32_t size,
+                             uint64_t stall_microseconds, uint32_t max_ring_size) {
+    return commit(pipe, data, size, stall_microseconds, max_ring_size);
 }
 
 bool datapipe_read_begin(datapipe_t& pipe, void*& data, unsigned long& size) {

@@ -49,6 +49,12 @@ void datapipe_write_end(datapipe_t& pipe);
 // full. False only when the pipe has no ring, a larger ring cannot be allocated, or it
 // is closed and no reader is attached while waiting.
 bool datapipe_commit(datapipe_t& pipe, const void* data, uint32_t size);
+// As datapipe_commit, but a pipe that stays full for `stall_microseconds` while its ring
+// is smaller than `max_ring_size` is given a ring twice as large instead of waiting
+// longer. Two threads that each wait for room in the other's pipe thus never wait on
+// each other for ever.
+bool datapipe_commit_growing(datapipe_t& pipe, const void* data, uint32_t size,
+                             uint64_t stall_microseconds, uint32_t max_ring_size);
 // Attaches the reader; hands out the next ready block, or false (nothing to read, no
 // ring). The payload stays valid until datapipe_read_end.
 bool datapipe_read_begin(datapipe_t& pipe, void*& data, unsigned long& size);

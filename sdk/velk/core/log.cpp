@@ -140,11 +140,17 @@ bool log_open() {
         return false;
     }
     s.capacity = InitialBufferSize;
+    // The module table starts empty once per process. A log opened again keeps it:
+    // module objects keep the indices they were given.
+    static bool modules_cleared = false;
     mutex_lock(register_lock());
-    s.module_count = 0;
-    for (unsigned i = 0; i < MaxModules; ++i) {
-        s.levels[i].store(0, std::memory_order_relaxed);
-        s.names[i] = nullptr;
+    if (!modules_cleared) {
+        modules_cleared = true;
+        s.module_count = 0;
+        for (unsigned i = 0; i < MaxModules; ++i) {
+            s.levels[i].store(0, std::memory_order_relaxed);
+            s.names[i] = nullptr;
+        }
     }
     register_locked(LOG_General);
     mutex_unlock(register_lock());
