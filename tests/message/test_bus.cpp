@@ -177,7 +177,8 @@ TEST_F(BusTest, SeventeenthLinkFails) {
     one_too_many.SetName("seventeenth");
     EXPECT_FALSE(one_too_many.Initialise());
     EXPECT_EQ(Distributor::LinkQueue(&one_too_many), -1);
-    EXPECT_TRUE(log.Contains("  ERROR] Failed to link message queue (limit exceeded): seventeenth\n"));
+    EXPECT_TRUE(
+        log.Contains("  ERROR] Failed to link message queue (limit exceeded): seventeenth\n"));
     for (MessageQueue* q : queues)
         delete q;
 }

@@ -45,8 +45,8 @@ TEST_F(Encoder, FieldSizesArePaddedTo16) {
         {"15 characters", [](MessageEncoder& e) { return e.AddField(1, "123456789012345"); }, 32},
         {"16 characters", [](MessageEncoder& e) { return e.AddField(1, "1234567890123456"); }, 48},
         {"empty data", [](MessageEncoder& e) { return e.AddField(1, nullptr, 0u); }, 16},
-        {"17 bytes of data", [](MessageEncoder& e) { return e.AddField(1, "abcdefghijklmnopq", 17u); },
-         48},
+        {"17 bytes of data",
+         [](MessageEncoder& e) { return e.AddField(1, "abcdefghijklmnopq", 17u); }, 48},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

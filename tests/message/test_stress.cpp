@@ -141,8 +141,8 @@ TEST_F(BusTest, StressFourThreadsRequestsAnsweredOnceEventsInOrder) {
     static const char* names[Threads] = {"STRESS0", "STRESS1", "STRESS2", "STRESS3"};
     for (int t = 0; t < Threads; ++t)
         ASSERT_TRUE(threads[t]->Start(names[t], nullptr, nullptr));
-    ASSERT_TRUE(PumpUntil([&] { return shared.done.load() == Threads || shared.failures > 0; },
-                          120000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return shared.done.load() == Threads || shared.failures > 0; }, 120000));
     EXPECT_EQ(shared.failures.load(), 0);
     EXPECT_EQ(shared.done.load(), Threads);
     for (MessageThread* thread : threads) {

@@ -40,10 +40,12 @@ Mutex& Distributor_mutex() {
     return *mutex;
 }
 
-// A pipe that stays full this long while the other side may itself be waiting is given
-// a larger ring instead (up to the limit), so two threads sending large messages to
-// each other at once cannot wait on each other for ever.
-constexpr uint64_t StallMicroseconds = 50000;
+// A pipe that stays full this long is given a larger ring (up to the limit) instead of
+// making its sender wait for the receiver's next cycle, up to 34 ms away. So a burst of
+// large messages (live-view frames of several cameras) costs memory, not throughput, and
+// two threads sending large messages to each other at once never wait on each other for
+// ever.
+constexpr uint64_t StallMicroseconds = 2000;
 constexpr uint32_t MaxRingSize = 64u << 20;
 // How long Release waits for a reader that is still inside a pipe.
 constexpr uint64_t ReleaseWaitMicroseconds = 2000000;
@@ -75,8 +77,8 @@ bool DistributorSendFromPipe(DistributorPipe& source, const Message& message) {
             to_self = true;
             continue;
         }
-        datapipe_commit_growing(target.pipes[source.id], message.GetData(), size,
-                                StallMicroseconds, MaxRingSize);
+        datapipe_commit_growing(target.pipes[source.id], message.GetData(), size, StallMicroseconds,
+                                MaxRingSize);
     }
     // The own queue last, and from a copy: its processors may build new messages in the
     // shared encoder, which holds the message being sent.
@@ -165,8 +167,7 @@ void Distributor::Release() {
                 // The reader never detached (its thread was stopped by force): leave
                 // the rings allocated rather than free them under it.
                 log_writef(LEVEL_Error, LOG_Message,
-                           "Message pipe %d to queue %d is still being read; left allocated", j,
-                           k);
+                           "Message pipe %d to queue %d is still being read; left allocated", j, k);
                 pipe.write_ring = nullptr;
                 pipe.read_ring.store(nullptr);
             }

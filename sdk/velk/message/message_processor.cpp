@@ -23,16 +23,12 @@ void MessageProcessor::ProcessorUpdate() {}
 
 void MessageProcessor::Receive(const Message& message) {
     switch (message.GetHeader().messageType) {
-    case MessageHeader::Event:
-        ReceiveEvent(message);
-        break;
+    case MessageHeader::Event: ReceiveEvent(message); break;
     case MessageHeader::Response:
         m_contexts[message.GetHeader().srcId].pending -= 1;
         ReceiveResponse(message);
         break;
-    case MessageHeader::Request:
-        ReceiveRequest(message);
-        break;
+    case MessageHeader::Request: ReceiveRequest(message); break;
     default: break;
     }
 }
@@ -67,8 +63,7 @@ bool MessageProcessor::Subscribe(const char* channel) {
     return m_queue->Subscribe(this, id);
 }
 
-bool MessageProcessor::Send(Message& message, uint16_t destination, int32_t refNum,
-                            uint16_t type) {
+bool MessageProcessor::Send(Message& message, uint16_t destination, int32_t refNum, uint16_t type) {
     if (m_queue == nullptr || !message.IsValid() || destination == Location::Invalid) {
         log_writef(LEVEL_Error, LOG_Message, "%s cannot send: %s",
                    Location::GetLocationName(m_locationId),

@@ -55,7 +55,7 @@ class MessageQueue {
     const char* m_name = "unknown";
     MessageEncoder m_encoder;
     std::multimap<uint16_t, MessageProcessor*> m_processors;
-    int m_delivering = 0;         // nesting depth of Receive
+    int m_delivering = 0;           // nesting depth of Receive
     bool m_hasUnregistered = false; // null entries wait for the outermost delivery to end
 };
 

@@ -15,8 +15,10 @@ MessageThread::~MessageThread() {
     if (m_abandoned) {
         // Reached only through a plain delete of an abandoned thread: the processors may
         // still be in use, so they are left allocated.
-        log_writef(LEVEL_Error, LOG_Message, "Message thread %s was abandoned; its processors "
-                   "are left allocated", m_queue.GetName());
+        log_writef(LEVEL_Error, LOG_Message,
+                   "Message thread %s was abandoned; its processors "
+                   "are left allocated",
+                   m_queue.GetName());
         return;
     }
     for (MessageProcessor* processor : m_processors)
@@ -63,8 +65,8 @@ bool MessageThread::Start(const char* name, void (*function)(void*), void* argum
 
 bool MessageThread::Stop(void (*function)(void*), void* argument) {
     m_run = false;
-    bool ended = thread_wait(m_thread, function, argument, uint64_t(StopMilliseconds),
-                             TIMER_Milliseconds);
+    bool ended =
+        thread_wait(m_thread, function, argument, uint64_t(StopMilliseconds), TIMER_Milliseconds);
     if (m_queue.GetId() >= 0) {
         // The thread was stopped by force before it could release its queue: unlink it
         // here so that no sender waits on its pipes.
