@@ -143,7 +143,7 @@ TEST_F(DataPipe, BlockJustUnderHalfTheRingNeverHangs) {
 
 TEST_F(DataPipe, ClosedPipeWithoutReaderStopsAWaitingWriter) {
     std::vector<unsigned char> block(200000);
-    int committed = 0;
+    std::atomic<int> committed{0};
     std::atomic<bool> done{false};
     std::thread writer([&] {
         while (datapipe_commit(pipe, block.data(), uint32_t(block.size())))

@@ -14,6 +14,7 @@ namespace {
 
 log_module_t test_module = {0, "LogTest"};
 log_module_t test_module_twin = {0, "LogTest"};
+log_module_t never_registered = {0, "Loose"};
 
 } // namespace
 
@@ -30,6 +31,9 @@ TEST(Log, EntryHeaderLayout) {
     EXPECT_TRUE(std::regex_search(text, info)) << text;
     EXPECT_NE(text.find(" General   ERROR] bad\n"), std::string::npos) << text;
     EXPECT_NE(text.find(" General WARNING] careful\n"), std::string::npos) << text;
+    // A module never registered logs with the first module's levels, under its own name.
+    log_writef(LEVEL_Info, never_registered, "loose");
+    EXPECT_TRUE(log.Contains("   Loose    info] loose\n")) << log.Text();
 }
 
 TEST(Log, OpenAndCloseEntries) {

@@ -149,6 +149,19 @@ bool filename_set_path(filename_t& file, const pathname_t& folder) {
     return pathname_set(file.path, folder) && filename_combine(file);
 }
 
+bool filename_set_entry(filename_t& file, const pathname_t& folder, string_t name) {
+    uint32_t dot = name.length;
+    while (dot > 0 && name.text[dot - 1] != '.')
+        --dot;
+    string_t base = name, extension;
+    if (dot > 0) {
+        base = string_t{name.text, dot - 1};
+        extension = string_t{name.text + dot, name.length - dot};
+    }
+    return pathname_set(file.path, folder) && set_part(file.base_name, base) &&
+           set_part(file.extension, extension) && filename_combine(file);
+}
+
 bool filename_combine(filename_t& file) {
     stringbuffer_t name;
     stringbuffer_initialise(name);

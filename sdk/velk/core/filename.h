@@ -29,6 +29,9 @@ bool filename_set_basename(filename_t& file, string_t text);
 bool filename_set_extension(filename_t& file, string_t text);
 bool filename_set_path(filename_t& file, string_t text);
 bool filename_set_path(filename_t& file, const pathname_t& folder);
+// The directory entry `name` of `folder`: the name is taken literally as one component
+// (a '\' in it is part of the name) and split at its last dot.
+bool filename_set_entry(filename_t& file, const pathname_t& folder, string_t name);
 // name = base name + "." + extension; full name = path + "/" + name.
 bool filename_combine(filename_t& file);
 

@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <pthread.h>
 #include <sys/time.h>
 
 #include "velk/core/memory.h"
 #include "velk/core/mutex.h"
+#include "velk/core/thread.h"
 
 namespace velk {
 
@@ -120,6 +122,7 @@ const char* log_platform() {
 
 bool log_open() {
     log_state_t& s = state();
+    CancelGuard no_cancel;
     global_mutex_t& lock = log_lock();
     if (!mutex_lock(lock)) {
         fputs("ERROR: Failed to initialise log mutex\n", stdout);
@@ -162,22 +165,28 @@ bool log_open() {
 
 void log_close() {
     log_state_t& s = state();
-    if (!s.open.load())
-        return;
-    log_writef(LEVEL_Info, LOG_General, "Log closed");
+    CancelGuard no_cancel;
     global_mutex_t& lock = log_lock();
-    if (!mutex_lock(lock))
+    if (!s.open.load() || !mutex_lock(lock))
         return;
-    s.open.store(false);
-    memory_free(s.buffer, VELK_TAG);
-    s.buffer = nullptr;
-    s.capacity = 0;
+    if (s.open.load()) {
+        // "Log closed" and the close in one hold of the lock: nothing can come after it.
+        if (log_is_enabled(LEVEL_Info, LOG_General)) {
+            log_print_header(LEVEL_Info, LOG_General);
+            log_print("Log closed\n");
+        }
+        s.open.store(false);
+        memory_free(s.buffer, VELK_TAG);
+        s.buffer = nullptr;
+        s.capacity = 0;
+    }
     mutex_unlock(lock);
 }
 
 bool log_is_open() { return state().open.load(); }
 
 void log_register_module(log_module_t& module) {
+    CancelGuard no_cancel;
     mutex_lock(register_lock());
     register_locked(module);
     mutex_unlock(register_lock());
@@ -197,6 +206,7 @@ bool log_is_enabled(unsigned level, const log_module_t& module) {
 
 void log_set_handler(log_handler_t handler, void* user_data) {
     log_state_t& s = state();
+    CancelGuard no_cancel;
     global_mutex_t& lock = log_lock();
     mutex_lock(lock);
     s.handler = handler != nullptr ? handler : log_default_handler;
@@ -210,23 +220,69 @@ void log_default_handler(const char* text, void* user_data) {
     fflush(stdout);
 }
 
-bool log_begin(unsigned level, const log_module_t& module) {
+namespace {
+
+// The cancellation state log_begin saved, restored by log_end.
+thread_local int saved_cancel_state = PTHREAD_CANCEL_ENABLE;
+
+// Takes the log lock for an entry, waiting at most `microseconds` (0: no limit), with
+// cancellation held off until log_end. False (nothing held) when the log is closed or
+// the lock cannot be had.
+bool begin_entry(unsigned level, const log_module_t& module, uint64_t microseconds) {
     log_state_t& s = state();
     if (!log_is_enabled(level, module) || !s.open.load(std::memory_order_acquire))
         return false;
-    if (!mutex_lock(log_lock()))
-        return false;
-    if (!s.open.load()) {
-        mutex_unlock(log_lock());
+    int previous;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    global_mutex_t& lock = log_lock();
+    bool locked;
+    if (microseconds == 0) {
+        locked = mutex_lock(lock);
+    } else {
+        struct timespec deadline;
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        uint64_t nanoseconds = uint64_t(deadline.tv_nsec) + (microseconds % 1000000u) * 1000u;
+        deadline.tv_sec += time_t(microseconds / 1000000u + nanoseconds / 1000000000u);
+        deadline.tv_nsec = long(nanoseconds % 1000000000u);
+        locked = pthread_mutex_timedlock(&lock.mutex, &deadline) == 0;
+        lock.held = locked;
+    }
+    if (locked && !s.open.load()) {
+        mutex_unlock(lock);
+        locked = false;
+    }
+    if (!locked) {
+        int ignored;
+        pthread_setcancelstate(previous, &ignored);
         return false;
     }
+    saved_cancel_state = previous;
     log_print_header(level, module);
     return true;
 }
 
+} // namespace
+
+bool log_begin(unsigned level, const log_module_t& module) { return begin_entry(level, module, 0); }
+
 void log_end() {
     log_print("\n");
+    int previous = saved_cancel_state;
     mutex_unlock(log_lock());
+    int ignored;
+    pthread_setcancelstate(previous, &ignored);
+}
+
+bool log_writef_bounded(uint64_t microseconds, unsigned level, const log_module_t& module,
+                        const char* format, ...) {
+    if (!begin_entry(level, module, microseconds == 0 ? 1 : microseconds))
+        return !log_is_enabled(level, module) || !log_is_open();
+    va_list args;
+    va_start(args, format);
+    log_printfv(format, args);
+    va_end(args);
+    log_end();
+    return true;
 }
 
 void log_writefv(unsigned level, const log_module_t& module, const char* format, va_list args) {
@@ -255,9 +311,8 @@ void log_print_header(unsigned level, const log_module_t& module) {
         second = local.tm_sec;
         millisecond = int(now.tv_usec / 1000);
     }
-    const char* name = state().names[module.index];
-    log_printf("[%02d:%02d:%02d.%03d %8s %s] ", hour, minute, second, millisecond,
-               name != nullptr ? name : module.name, level_text(level));
+    log_printf("[%02d:%02d:%02d.%03d %8s %s] ", hour, minute, second, millisecond, module.name,
+               level_text(level));
 }
 
 void log_printfv(const char* format, va_list args) {

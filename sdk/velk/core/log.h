@@ -56,8 +56,14 @@ void log_writef(unsigned level, const log_module_t& module, const char* format, 
     __attribute__((format(printf, 3, 4)));
 void log_writefv(unsigned level, const log_module_t& module, const char* format, va_list args);
 
+// As log_writef, but gives up (false, nothing written) when the log lock cannot be had
+// within the time: for callers that must not block on a thread that may hold it.
+bool log_writef_bounded(uint64_t microseconds, unsigned level, const log_module_t& module,
+                        const char* format, ...) __attribute__((format(printf, 4, 5)));
+
 // Building an entry by hand: log_begin checks the level and that the log is open,
-// takes the lock and writes the header; on true, write the pieces with log_print,
+// takes the lock and writes the header (the thread cannot be cancelled until log_end,
+// so it never leaves the lock held); on true, write the pieces with log_print,
 // log_printf or the hex dump, then log_end writes the newline and releases the lock.
 bool log_begin(unsigned level, const log_module_t& module);
 void log_end();

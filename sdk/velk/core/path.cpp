@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -211,13 +212,13 @@ bool path_get_temp(pathname_t& folder) {
     return pathname_set(folder, string_make("/tmp"));
 }
 
-bool path_get_exe(filename_t& file) {
+bool path_get_exe(pathname_t& file) {
     char buffer[4096];
     ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
     if (length <= 0)
         return false;
     buffer[length] = 0;
-    return filename_set(file, string_make(buffer));
+    return pathname_set(file, string_make(buffer));
 }
 
 // Shipped files: $FENNICK_RESOURCES when set; otherwise <exe folder>/../share/fennick
@@ -227,19 +228,15 @@ bool path_get_resource(pathname_t& folder) {
     const char* configured = environment("FENNICK_RESOURCES");
     if (configured != nullptr)
         return pathname_set(folder, string_make(configured));
-    filename_t exe;
-    filename_initialise(exe);
-    bool found = false;
-    if (path_get_exe(exe)) {
-        pathname_t installed;
-        pathname_initialise(installed);
-        if (pathname_set(installed, exe.path) &&
-            pathname_append(installed, string_make("../share/fennick")) &&
-            path_exists(installed.path.view))
-            found = pathname_set(folder, installed);
-        pathname_release(installed);
+    pathname_t installed;
+    pathname_initialise(installed);
+    bool found = path_get_exe(installed) && installed.depth > 1;
+    if (found) {
+        pathname_up_level(installed, 1);
+        found = pathname_append(installed, string_make("../share/fennick")) &&
+                path_exists(installed.path.view) && pathname_set(folder, installed);
     }
-    filename_release(exe);
+    pathname_release(installed);
     if (found)
         return true;
 #ifdef FENNICK_SOURCE_RESOURCES
@@ -306,31 +303,26 @@ bool path_find_files(std::vector<filename_t>& files, const pathname_t& folder) {
     DIR* dir = folder.path.view.length > 0 ? opendir(folder.path.view.text) : nullptr;
     if (dir == nullptr)
         return false;
-    stringbuffer_t full;
-    stringbuffer_initialise(full);
+    int fd = dirfd(dir);
     while (struct dirent* entry = readdir(dir)) {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
             continue;
-        stringbuffer_set(full, folder.path.view);
-        if (folder.path.view.length != 1)
-            stringbuffer_append(full, '/');
-        stringbuffer_append(full, string_make(entry->d_name));
         bool directory = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN) {
             struct stat info;
-            directory = lstat(full.view.text, &info) == 0 && S_ISDIR(info.st_mode);
+            directory = fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISDIR(info.st_mode);
         }
         if (directory)
             continue;
         filename_t file;
         filename_initialise(file);
-        if (filename_set(file, full.view))
+        if (filename_set_entry(file, folder, string_make(entry->d_name)))
             files.push_back(file);
         else
             filename_release(file);
     }
     closedir(dir);
-    stringbuffer_release(full);
     std::sort(files.begin(), files.end(), path_sort_files);
     return !files.empty();
 }

@@ -50,7 +50,7 @@ bool path_get_home(pathname_t& folder);     // $HOME, else the current folder
 bool path_get_data(pathname_t& folder);     // $XDG_DATA_HOME, else ~/.local/share
 bool path_get_apps(pathname_t& folder);     // /usr/bin
 bool path_get_temp(pathname_t& folder);     // $TMP, $TEMP, $TMPDIR (first non-empty), else /tmp
-bool path_get_exe(filename_t& file);        // the running executable
+bool path_get_exe(pathname_t& file);        // the running executable's full path
 bool path_get_resource(pathname_t& folder); // shipped files (see path.cpp)
 
 // Folders on disk. path_exists: the path names a directory.
@@ -60,9 +60,9 @@ bool path_is_empty(string_t path);
 // Makes the directory and every missing parent (mode 0700); true if it exists after.
 // Logs what failed.
 bool path_create(string_t path);
-// Appends one record per entry of `folder` that is not a directory, then sorts the
-// whole vector by full name in byte order. True when the folder could be opened and
-// the vector is not empty.
+// Appends one record per entry of `folder` that is not a directory (the caller releases
+// them), then sorts the whole vector by full name in byte order. True when the folder
+// could be opened and the vector is not empty.
 bool path_find_files(std::vector<filename_t>& files, const pathname_t& folder);
 // True when a's full name is before b's in byte order.
 bool path_sort_files(const filename_t& a, const filename_t& b);

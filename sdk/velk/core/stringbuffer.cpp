@@ -10,44 +10,34 @@
 namespace velk {
 namespace {
 
-// Formatted output is produced here first, so that arguments pointing into the
-// destination buffer are read before the buffer is touched. One per thread, kept for
-// reuse, so formatting allocates only when an output is longer than any before it.
-struct format_scratch_t {
-    char* data = nullptr;
-    size_t capacity = 0;
-    ~format_scratch_t() { free(data); }
+// Formatted output is produced into a block of its own first, so that arguments
+// pointing into the destination buffer are read before the buffer is touched. Short
+// output uses the caller's stack; longer output a heap block freed by the caller.
+struct formatted_t {
+    char local[1024];
+    char* heap = nullptr;
+    const char* text = local;
+    ~formatted_t() { free(heap); }
 };
 
-thread_local format_scratch_t format_scratch;
-
-// Formats into the scratch block; returns the length of the output, or -1 on an
-// encoding error or when memory runs out.
-int format_to_scratch(const char* format, va_list args) {
-    format_scratch_t& scratch = format_scratch;
-    if (scratch.data == nullptr) {
-        scratch.data = static_cast<char*>(malloc(1024));
-        if (scratch.data == nullptr)
-            return -1;
-        scratch.capacity = 1024;
-    }
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        va_list copy;
-        va_copy(copy, args);
-        int result = vsnprintf(scratch.data, scratch.capacity, format, copy);
-        va_end(copy);
-        if (result < 0)
-            return -1;
-        if (size_t(result) < scratch.capacity)
-            return result;
-        char* larger = static_cast<char*>(malloc(size_t(result) + 1));
-        if (larger == nullptr)
-            return -1;
-        free(scratch.data);
-        scratch.data = larger;
-        scratch.capacity = size_t(result) + 1;
-    }
-    return -1;
+// Returns the length of the output, or -1 on an encoding error or when memory runs out.
+int format_into(formatted_t& out, const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int result = vsnprintf(out.local, sizeof(out.local), format, copy);
+    va_end(copy);
+    if (result < 0 || size_t(result) < sizeof(out.local))
+        return result;
+    out.heap = static_cast<char*>(malloc(size_t(result) + 1));
+    if (out.heap == nullptr)
+        return -1;
+    va_copy(copy, args);
+    int again = vsnprintf(out.heap, size_t(result) + 1, format, copy);
+    va_end(copy);
+    if (again != result)
+        return -1;
+    out.text = out.heap;
+    return result;
 }
 
 // Replaces the block by a zero-filled one of `capacity` bytes holding the old bytes.
@@ -160,7 +150,8 @@ bool stringbuffer_append(stringbuffer_t& sb, string_t text) {
 }
 
 bool stringbuffer_formatv(stringbuffer_t& sb, const char* format, va_list args) {
-    int result = format_to_scratch(format, args);
+    formatted_t formatted;
+    int result = format_into(formatted, format, args);
     if (sb.capacity < FormatMinimum + 1 && !grow(sb, FormatMinimum + 1))
         return false;
     if (result < 1) {
@@ -177,7 +168,7 @@ bool stringbuffer_formatv(stringbuffer_t& sb, const char* format, va_list args) 
         if (!grow(sb, uint32_t(result) * 2 + 3))
             return false;
     }
-    memcpy(sb.buffer, format_scratch.data, size_t(result));
+    memcpy(sb.buffer, formatted.text, size_t(result));
     sb.buffer[result] = 0;
     sb.view.text = sb.buffer;
     sb.view.length = uint32_t(result);
@@ -193,7 +184,8 @@ bool stringbuffer_format(stringbuffer_t& sb, const char* format, ...) {
 }
 
 bool stringbuffer_appendfv(stringbuffer_t& sb, const char* format, va_list args) {
-    int result = format_to_scratch(format, args);
+    formatted_t formatted;
+    int result = format_into(formatted, format, args);
     if (sb.capacity < FormatMinimum + 1 && !grow(sb, FormatMinimum + 1))
         return false;
     uint32_t length = sb.view.length;
@@ -208,7 +200,7 @@ bool stringbuffer_appendfv(stringbuffer_t& sb, const char* format, va_list args)
         if (!grow(sb, uint32_t(needed * 2 + 3)))
             return false;
     }
-    memcpy(sb.buffer + length, format_scratch.data, size_t(result));
+    memcpy(sb.buffer + length, formatted.text, size_t(result));
     sb.buffer[needed] = 0;
     sb.view.text = sb.buffer;
     sb.view.length = uint32_t(needed);

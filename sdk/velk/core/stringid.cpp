@@ -3,11 +3,11 @@
 
 #include <cstdlib>
 #include <set>
-#include <string>
 
 #include "velk/core/log.h"
 #include "velk/core/memory.h"
 #include "velk/core/mutex.h"
+#include "velk/core/thread.h"
 
 namespace velk {
 namespace {
@@ -39,6 +39,26 @@ void drop(const stringid_t& id) {
         log_writef(LEVEL_Error, LOG_General, "string id released too many times: %s", id.text);
 }
 
+// A new entry with count 2 (the dictionary's and the caller's), or null when memory
+// runs out; nothing escapes with the dictionary lock held.
+const char* insert_locked(stringid_set& set, const char* key, uint32_t length) {
+    char* block =
+        static_cast<char*>(memory_alloc(sizeof(int) + length + 1, alignof(int), VELK_TAG));
+    if (block == nullptr)
+        return nullptr;
+    *reinterpret_cast<int*>(block) = 2;
+    memcpy(block + sizeof(int), key, length);
+    block[sizeof(int) + length] = 0;
+    const char* entry = block + sizeof(int);
+    try {
+        set.insert(entry);
+    } catch (...) {
+        memory_free(block, VELK_TAG);
+        return nullptr;
+    }
+    return entry;
+}
+
 } // namespace
 
 void stringid_resolve(stringid_t& id, const string_t& text) {
@@ -46,35 +66,38 @@ void stringid_resolve(stringid_t& id, const string_t& text) {
     id = stringid_t{};
     if (text.length == 0)
         return;
-    global_mutex_t& mutex = stringid_mutex();
-    if (!mutex_lock(mutex))
-        return;
     // The set compares NUL-terminated texts. A view is normally NUL-terminated at its
     // length; a view cut out of a longer text is looked up through a copy.
-    std::string cut;
+    char* cut = nullptr;
     const char* key = text.text;
     if (text.text[text.length] != 0) {
-        cut.assign(text.text, text.length);
-        key = cut.c_str();
+        cut = static_cast<char*>(memory_alloc(text.length + 1, 1, VELK_TAG));
+        if (cut == nullptr) {
+            log_writef(LEVEL_Error, LOG_General, "string id: out of memory interning %u bytes",
+                       text.length);
+            return;
+        }
+        memcpy(cut, text.text, text.length);
+        cut[text.length] = 0;
+        key = cut;
     }
-    stringid_set& set = dictionary();
-    auto found = set.find(key);
     const char* entry = nullptr;
-    if (found != set.end()) {
-        entry = *found;
-        atomic_increment(count_of(entry));
-    } else {
-        char* block =
-            static_cast<char*>(memory_alloc(sizeof(int) + text.length + 1, alignof(int), VELK_TAG));
-        if (block != nullptr) {
-            *reinterpret_cast<int*>(block) = 2;
-            memcpy(block + sizeof(int), text.text, text.length);
-            block[sizeof(int) + text.length] = 0;
-            entry = block + sizeof(int);
-            set.insert(entry);
+    {
+        CancelGuard no_cancel;
+        global_mutex_t& mutex = stringid_mutex();
+        if (mutex_lock(mutex)) {
+            stringid_set& set = dictionary();
+            auto found = set.find(key);
+            if (found != set.end()) {
+                entry = *found;
+                atomic_increment(count_of(entry));
+            } else {
+                entry = insert_locked(set, key, text.length);
+            }
+            mutex_unlock(mutex);
         }
     }
-    mutex_unlock(mutex);
+    memory_free(cut, VELK_TAG);
     if (entry == nullptr) {
         log_writef(LEVEL_Error, LOG_General, "string id: out of memory interning %u bytes",
                    text.length);
@@ -98,6 +121,7 @@ int stringid_reference_count(const stringid_t& id) {
 }
 
 void stringid_check() {
+    CancelGuard no_cancel;
     global_mutex_t& mutex = stringid_mutex();
     if (!mutex_lock(mutex))
         return;

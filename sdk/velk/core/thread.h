@@ -2,7 +2,6 @@
 // termination as a last resort, sleeping and yielding.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <pthread.h>
 
@@ -11,16 +10,35 @@
 
 namespace velk {
 
+// What a running thread shares with its record. The thread touches only this block,
+// never the record, and the last of the two to let go frees it: so a record may be
+// released or reused even while an abandoned thread still runs.
+struct thread_shared_t;
+
 struct thread_t {
     void (*function)(void*) = nullptr;
     void* argument = nullptr;
-    std::atomic<bool> running{false}; // set before the thread starts, cleared when it ends
-    string_t name;                    // not copied
+    string_t name;                     // not copied
+    thread_shared_t* shared = nullptr; // while a thread exists
     pthread_t handle{};
     bool has_handle = false;
-    // The thread had to be cancelled and was not seen to end: it may still be using
-    // memory, so its owner must not free what the thread can reach.
+    // The thread had to be cancelled and was not seen to end: it may still be using what
+    // its argument points to, so its owner must not free that.
     bool abandoned = false;
+};
+
+// Keeps the calling thread from being cancelled while it holds a lock that other
+// threads need (the log, the string dictionary, the bus tables); restores the previous
+// state when it goes out of scope.
+class CancelGuard {
+  public:
+    CancelGuard();
+    ~CancelGuard();
+    CancelGuard(const CancelGuard&) = delete;
+    CancelGuard& operator=(const CancelGuard&) = delete;
+
+  private:
+    int m_previous;
 };
 
 // No function, no handle, not running, empty name.
