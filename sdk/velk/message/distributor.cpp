@@ -9,6 +9,7 @@
 #include "velk/core/datapipe.h"
 #include "velk/core/log.h"
 #include "velk/core/mutex.h"
+#include "velk/core/thread.h"
 #include "velk/message/message_queue.h"
 
 namespace velk {
@@ -152,6 +153,7 @@ bool Distributor::Initialise() {
 }
 
 void Distributor::Release() {
+    CancelGuard no_cancel;
     Mutex& mutex = Distributor_mutex();
     mutex.Acquire();
     const int count = Distributor_numPipes.load();
@@ -181,6 +183,7 @@ void Distributor::Release() {
 void Distributor::Start() { Distributor_isActive = true; }
 
 void Distributor::Stop() {
+    CancelGuard no_cancel;
     Mutex& mutex = Distributor_mutex();
     mutex.Acquire();
     Distributor_isActive = false;
@@ -199,6 +202,7 @@ int Distributor::LinkQueue(MessageQueue* queue) {
                    name);
         return -1;
     }
+    CancelGuard no_cancel;
     Mutex& mutex = Distributor_mutex();
     if (!mutex.Acquire()) {
         log_writef(LEVEL_Error, LOG_Message, "Failed to link message queue (mutex failed): %s",
@@ -243,6 +247,7 @@ int Distributor::LinkQueue(MessageQueue* queue) {
 }
 
 void Distributor::UnlinkQueue(int id) {
+    CancelGuard no_cancel;
     Mutex& mutex = Distributor_mutex();
     mutex.Acquire();
     DistributorPipe* record = record_at(id);

@@ -6,6 +6,7 @@
 
 #include "velk/core/log.h"
 #include "velk/core/mutex.h"
+#include "velk/core/thread.h"
 
 namespace velk {
 namespace internal {
@@ -29,6 +30,7 @@ uint16_t Location::GetLocationId(const char* name, bool reuse) {
         log_writef(LEVEL_Error, LOG_Message, "Location ID refused for an empty name");
         return Invalid;
     }
+    CancelGuard no_cancel;
     Mutex& mutex = internal::Location_mutex();
     if (!mutex.Acquire()) {
         log_writef(LEVEL_Error, LOG_Message, "Location ID failed (mutex failed): %s", name);
@@ -60,6 +62,7 @@ uint16_t Location::GetLocationId(const char* name, bool reuse) {
 uint16_t Location::GetSubscriptionId(const char* name) { return GetLocationId(name, true); }
 
 const char* Location::GetLocationName(uint16_t id) {
+    CancelGuard no_cancel;
     Mutex& mutex = internal::Location_mutex();
     if (!mutex.Acquire())
         return "";
