@@ -290,6 +290,16 @@ bool MessageEncoder::AddField(int id, const void* data, unsigned size) {
     return true;
 }
 
+bool MessageEncoder::AddData(int id, const void* data, unsigned short elementSize, unsigned count) {
+    MessageField* field = nullptr;
+    if (!AllocateField(field, id, MessageField::Data, elementSize, count))
+        return false;
+    size_t size = size_t(elementSize) * count;
+    if (size > 0 && data != nullptr)
+        memcpy(field + 1, data, size);
+    return true;
+}
+
 bool MessageEncoder::AddFieldf(int id, const char* format, ...) {
     char text[FormatMax + 1];
     va_list args;

@@ -118,6 +118,8 @@ class MessageEncoder {
     bool AddField(int id, const char* text);
     bool AddField(int id, char* text) { return AddField(id, static_cast<const char*>(text)); }
     bool AddField(int id, const void* data, unsigned size);
+    // A Data field of `count` elements of `elementSize` bytes each (records, ids).
+    bool AddData(int id, const void* data, unsigned short elementSize, unsigned count);
     // A formatted String field; output past 2047 characters is cut.
     bool AddFieldf(int id, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // Writes the size into the header and returns the message.
