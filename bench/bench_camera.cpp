@@ -144,7 +144,7 @@ int main() {
         limits[flush] = seconds_since(start);
     }
     double mb = double(Photos) * double(PhotoBytes) / 1e6;
-    printf("naming and saving %d photos of 5 MB into a folder of 1000 files (%d saved):\n"
+    std::printf("naming and saving %d photos of 5 MB into a folder of 1000 files (%d saved):\n"
            "  %.1f photos/s, %.0f MB/s\n"
            "  one write per file:             %.1f files/s, %.0f MB/s\n"
            "  one write and a flush per file: %.1f files/s, %.0f MB/s\n",
