@@ -373,3 +373,40 @@ TEST_F(BusTest, UnlinkingAQueueReleasesASenderWaitingOnIt) {
     EXPECT_EQ(sent.load(), 400);
     main_queue.Unregister(&sender);
 }
+
+TEST_F(BusTest, ARequestThatCannotBeDeliveredIsNotCountedAsPending) {
+    // A queue on another thread that never pumps: after the bus stops, a request that
+    // does not fit into its full pipe is reported as not sent.
+    std::atomic<int> id{-1};
+    std::atomic<bool> done{false};
+    Recorder receiver("test::Deaf");
+    std::thread owner([&] {
+        MessageQueue deaf;
+        deaf.SetName("deaf");
+        deaf.Initialise();
+        deaf.Register(&receiver);
+        id = deaf.GetId();
+        while (!done)
+            thread_sleep(1, TIMER_Milliseconds);
+        deaf.Release();
+    });
+    while (id < 0)
+        thread_yield();
+    Recorder sender("test::Sender");
+    ASSERT_TRUE(main_queue.Register(&sender));
+    Distributor::Stop();
+    std::vector<unsigned char> block(300 * 1024, 1);
+    int sent = 0;
+    for (int i = 0; i < 5; ++i) {
+        MessageEncoder* encoder = sender.GetEncoder();
+        encoder->Begin();
+        encoder->AddField(0, block.data(), unsigned(block.size()));
+        Message message = encoder->End();
+        sent += sender.SendRequest(message, receiver.GetLocationId()) ? 1 : 0;
+    }
+    EXPECT_LT(sent, 5);
+    EXPECT_EQ(sender.GetPending(receiver.GetLocationId()), sent);
+    done = true;
+    owner.join();
+    main_queue.Unregister(&sender);
+}

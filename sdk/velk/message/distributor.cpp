@@ -10,6 +10,7 @@
 #include "velk/core/log.h"
 #include "velk/core/mutex.h"
 #include "velk/core/thread.h"
+#include "velk/core/timer.h"
 #include "velk/message/message_queue.h"
 
 namespace velk {
@@ -21,7 +22,8 @@ struct DistributorPipe {
     datapipe_t pipes[Distributor::MaxQueues]; // pipe j carries messages from queue j
     MessageQueue* queue = nullptr;            // used by the owning thread only
     std::atomic<bool> linked{false};
-    bool pumping = false; // a pump of this record is under way (owning thread only)
+    std::atomic<bool> pumping{false}; // a pump of this record is under way
+    std::atomic<int> sending{0};      // sends from this record under way
     // How many processors are registered under each location id. Written by the
     // owning thread, read by every sender, so it is kept here rather than in the queue:
     // it stays valid after the queue is unlinked or gone.
@@ -44,11 +46,12 @@ Mutex& Distributor_mutex() {
 // A pipe that stays full this long is given a larger ring (up to the limit) instead of
 // making its sender wait for the receiver's next cycle, up to 34 ms away. So a burst of
 // large messages (live-view frames of several cameras) costs memory, not throughput, and
-// two threads sending large messages to each other at once never wait on each other for
-// ever.
+// two threads sending large messages to each other at once only wait on each other when
+// both pipes have reached the limit.
 constexpr uint64_t StallMicroseconds = 2000;
 constexpr uint32_t MaxRingSize = 64u << 20;
-// How long Release waits for a reader that is still inside a pipe.
+// How long Release waits for threads still pumping or sending (a thread that had to be
+// abandoned) before it leaves the pipes allocated instead of freeing them under them.
 constexpr uint64_t ReleaseWaitMicroseconds = 2000000;
 
 void DistributorPumpPipe(DistributorPipe& record);
@@ -64,10 +67,12 @@ bool DistributorSendFromPipe(DistributorPipe& source, const Message& message) {
         log_writef(LEVEL_Verbose, LOG_Message, "Sending message:\n%s", text.view.text);
         stringbuffer_release(text);
     }
+    source.sending.fetch_add(1);
     const uint16_t destination = message.GetHeader().dstId;
     const int count = Distributor_numPipes.load(std::memory_order_acquire);
     DistributorPipe* records = Distributor_pipes();
     bool to_self = false;
+    bool delivered = true;
     for (int j = 0; j < count; ++j) {
         DistributorPipe& target = records[j];
         if (!target.linked.load(std::memory_order_acquire))
@@ -78,9 +83,13 @@ bool DistributorSendFromPipe(DistributorPipe& source, const Message& message) {
             to_self = true;
             continue;
         }
-        datapipe_commit_growing(target.pipes[source.id], message.GetData(), size, StallMicroseconds,
-                                MaxRingSize);
+        if (!datapipe_commit_growing(target.pipes[source.id], message.GetData(), size,
+                                     StallMicroseconds, MaxRingSize)) {
+            // The queue was unlinked or the bus stopped while the pipe was full.
+            delivered = false;
+        }
     }
+    source.sending.fetch_sub(1);
     // The own queue last, and from a copy: its processors may build new messages in the
     // shared encoder, which holds the message being sent.
     if (to_self && source.queue != nullptr) {
@@ -93,7 +102,10 @@ bool DistributorSendFromPipe(DistributorPipe& source, const Message& message) {
         source.queue->Receive(Message(copy));
         free(copy);
     }
-    return true;
+    if (!delivered)
+        log_writef(LEVEL_Warning, LOG_Message, "Message to %d not delivered to every queue",
+                   destination);
+    return delivered;
 }
 
 void DistributorPumpPipe(DistributorPipe& record) {
@@ -101,9 +113,9 @@ void DistributorPumpPipe(DistributorPipe& record) {
         return;
     // A processor that pumps from inside a delivery must not be handed the block that
     // is being delivered a second time.
-    if (record.pumping)
+    if (record.pumping.load())
         return;
-    record.pumping = true;
+    record.pumping.store(true);
     const int count = Distributor_numPipes.load(std::memory_order_acquire);
     for (int j = 0; j < count; ++j) {
         datapipe_t& pipe = record.pipes[j];
@@ -124,14 +136,29 @@ void DistributorPumpPipe(DistributorPipe& record) {
         if (record.queue == nullptr)
             break;
     }
-    record.pumping = false;
+    record.pumping.store(false);
 }
 
-// Every pipe into a queue: closed and without a reader, so that no writer waits on it.
+// Every pipe into a queue closed: a writer waiting for room gives up as soon as the
+// reader is not inside a pump (readers detach after every pump).
 void close_pipes_into(DistributorPipe& record) {
-    for (int j = 0; j < Distributor::MaxQueues; ++j) {
+    for (int j = 0; j < Distributor::MaxQueues; ++j)
         datapipe_close(record.pipes[j]);
-        datapipe_read_detach(record.pipes[j]);
+}
+
+// Waits, at most the time given, until no thread pumps or sends through the bus.
+bool wait_until_idle(int count, uint64_t microseconds) {
+    uint64_t start = timer_now();
+    DistributorPipe* records = Distributor_pipes();
+    for (;;) {
+        bool busy = false;
+        for (int k = 0; k < count; ++k)
+            busy = busy || records[k].pumping.load() || records[k].sending.load() > 0;
+        if (!busy)
+            return true;
+        if (timer_now() - start > microseconds)
+            return false;
+        thread_yield();
     }
 }
 
@@ -160,16 +187,21 @@ void Distributor::Release() {
     DistributorPipe* records = Distributor_pipes();
     for (int k = 0; k < count; ++k) {
         records[k].linked = false;
+        close_pipes_into(records[k]);
+    }
+    // A thread that had to be abandoned may still be inside a pump or a send: its pipes
+    // are left allocated rather than freed under it.
+    bool idle = wait_until_idle(count, ReleaseWaitMicroseconds);
+    if (!idle)
+        log_writef(LEVEL_Error, LOG_Message,
+                   "Message pipes are still in use by a thread that did not stop; left allocated");
+    for (int k = 0; k < count; ++k) {
         records[k].queue = nullptr;
         for (int j = 0; j < MaxQueues; ++j) {
             datapipe_t& pipe = records[k].pipes[j];
             if (pipe.write_ring == nullptr && pipe.read_ring.load() == nullptr)
                 continue;
-            if (!datapipe_release_bounded(pipe, ReleaseWaitMicroseconds)) {
-                // The reader never detached (its thread was stopped by force): leave
-                // the rings allocated rather than free them under it.
-                log_writef(LEVEL_Error, LOG_Message,
-                           "Message pipe %d to queue %d is still being read; left allocated", j, k);
+            if (!idle || !datapipe_release_bounded(pipe, ReleaseWaitMicroseconds)) {
                 pipe.write_ring = nullptr;
                 pipe.read_ring.store(nullptr);
             }
@@ -222,7 +254,8 @@ int Distributor::LinkQueue(MessageQueue* queue) {
     record.id = n;
     record.thread = pthread_self();
     record.queue = queue;
-    record.pumping = false;
+    record.pumping.store(false);
+    record.sending.store(0);
     for (auto& count : record.destinations)
         count.store(0, std::memory_order_relaxed);
     bool ok = true;

@@ -22,8 +22,7 @@ class Distributor {
     // every queue. Called after Stop.
     static void Release();
     static void Start();
-    // Not active; every pipe is closed and marked as having no reader, so no writer keeps
-    // waiting on a full pipe.
+    // Not active; every pipe is closed, so no writer keeps waiting on a full pipe.
     static void Stop();
     static bool IsActive();
 
@@ -33,6 +32,7 @@ class Distributor {
     static void UnlinkQueue(int id);
 
     // Sends from the first queue owned by the calling thread (logged when it owns none).
+    // False when some queue that should have received the message did not get it.
     static bool Send(const Message& message);
     static bool SendFromQueueId(int id, const Message& message);
     // Pumps every queue owned by the calling thread, when active.

@@ -93,7 +93,8 @@ bool Message::GetFloat(int id, float& out) const {
 
 bool Message::GetString(int id, const char*& out) const {
     const MessageField* field = nullptr;
-    if (!FindField(id, field) || field->type != MessageField::String || field->count == 0)
+    if (!FindField(id, field) || field->type != MessageField::String || field->elementSize != 1 ||
+        field->count == 0)
         return false;
     const char* text = static_cast<const char*>(field->Payload());
     if (text[field->PayloadSize() - 1] != 0)
@@ -164,7 +165,7 @@ void Message::Print(stringbuffer_t& out, const MessageField* field, int indent) 
     }
     case MessageField::String: {
         const char* text = static_cast<const char*>(payload);
-        int length = field->count > 0 ? int(strnlen(text, field->count)) : 0;
+        int length = int(strnlen(text, size_t(field->PayloadSize())));
         stringbuffer_appendf(out, "\n%s%d: %.*s", spaces, field->id, length, text);
         break;
     }

@@ -41,7 +41,8 @@ class MessageQueue {
     void Receive(const Message& message);
     // Delivers everything other queues have sent to this queue so far.
     void Pump();
-    // True when a processor is registered under that id. Safe from any thread.
+    // True when a processor is registered under that id. Safe from any thread while the
+    // queue is linked (the distributor keeps the ids); otherwise the owning thread only.
     bool IsDestinationValid(int id) const;
 
     void SetName(const char* name) { m_name = name != nullptr ? name : "unknown"; }

@@ -10,8 +10,13 @@ namespace velk {
 MessageThread::MessageThread() { thread_initialise(m_thread); }
 
 MessageThread::~MessageThread() {
-    if (thread_is_running(m_thread))
+    if (thread_is_running(m_thread)) {
+        // Too late for a subclass, whose part is gone already: owners stop the thread
+        // before destroying it (Destroy does).
+        log_writef(LEVEL_Error, LOG_Message, "Message thread %s destroyed while running",
+                   m_queue.GetName());
         Stop(nullptr, nullptr);
+    }
     if (m_abandoned) {
         // Reached only through a plain delete of an abandoned thread: the processors may
         // still be in use, so they are left allocated.
@@ -30,6 +35,8 @@ MessageThread::~MessageThread() {
 void MessageThread::Destroy(MessageThread* thread) {
     if (thread == nullptr)
         return;
+    if (thread->IsRunning())
+        thread->Stop(nullptr, nullptr);
     if (thread->m_abandoned) {
         log_writef(LEVEL_Error, LOG_Message,
                    "Message thread %s may still be running; it is left allocated",

@@ -19,14 +19,14 @@ class MessageThread {
     static constexpr float StopMilliseconds = 8000.0f;
 
     MessageThread();
-    // Deletes the processors. Never delete a thread that had to be abandoned (it may
-    // still run): use Destroy.
+    // Deletes the processors. Stop the thread first (its subclass is gone by the time
+    // this runs), and never delete one that had to be abandoned: Destroy does both.
     virtual ~MessageThread();
     MessageThread(const MessageThread&) = delete;
     MessageThread& operator=(const MessageThread&) = delete;
 
-    // Deletes the thread unless it had to be abandoned still running; such a thread and
-    // everything it owns is left allocated (logged).
+    // Stops the thread if it runs, then deletes it, unless it had to be abandoned still
+    // running; such a thread and everything it owns is left allocated (logged).
     static void Destroy(MessageThread* thread);
 
     // Takes ownership of the processor (before Start); returns its location id.
