@@ -43,9 +43,13 @@ class BenchDevice final : public CameraDevice {
     void Disconnect(cameratracker_t* t) override { cameratracker_notify(t, true, this); }
     void TakePhoto(cameratracker_t* t, float) override { cameratracker_notify(t, true, this); }
     void AutoFocus(cameratracker_t* t) override { cameratracker_notify(t, true, this); }
-    void Download(cameratracker_t* t, CameraPhoto*) override { cameratracker_notify(t, true, this); }
+    void Download(cameratracker_t* t, CameraPhoto*) override {
+        cameratracker_notify(t, true, this);
+    }
     void EnableLiveView(cameratracker_t* t, bool) override { cameratracker_notify(t, true, this); }
-    void EnableLiveViewZoom(cameratracker_t* t, bool) override { cameratracker_notify(t, true, this); }
+    void EnableLiveViewZoom(cameratracker_t* t, bool) override {
+        cameratracker_notify(t, true, this);
+    }
     void SetLiveViewFocus(cameratracker_t* t, int) override { cameratracker_notify(t, true, this); }
     void SetLiveViewPosition(cameratracker_t* t, int, int) override {
         cameratracker_notify(t, true, this);
@@ -145,11 +149,11 @@ int main() {
     }
     double mb = double(Photos) * double(PhotoBytes) / 1e6;
     std::printf("naming and saving %d photos of 5 MB into a folder of 1000 files (%d saved):\n"
-           "  %.1f photos/s, %.0f MB/s\n"
-           "  one write per file:             %.1f files/s, %.0f MB/s\n"
-           "  one write and a flush per file: %.1f files/s, %.0f MB/s\n",
-           Photos, saved, Photos / service, mb / service, Photos / limits[0], mb / limits[0],
-           Photos / limits[1], mb / limits[1]);
+                "  %.1f photos/s, %.0f MB/s\n"
+                "  one write per file:             %.1f files/s, %.0f MB/s\n"
+                "  one write and a flush per file: %.1f files/s, %.0f MB/s\n",
+                Photos, saved, Photos / service, mb / service, Photos / limits[0], mb / limits[0],
+                Photos / limits[1], mb / limits[1]);
 
     queue.Unregister(&client);
     processor->ProcessorRelease();

@@ -13,9 +13,8 @@ using namespace velk::test_support;
 namespace {
 
 std::string compute(const char* expression, const char* camera = "Z TEST Camera",
-                    const char* filetype = "JPG", int number = 0, int sequence = 7,
-                    int batch = 3, const char* application = "Group1",
-                    const char* tag = "Custom1") {
+                    const char* filetype = "JPG", int number = 0, int sequence = 7, int batch = 3,
+                    const char* application = "Group1", const char* tag = "Custom1") {
     stringbuffer_t out;
     stringbuffer_initialise(out);
     camera_compute_filename(out, string_make(expression), string_make(application),
@@ -55,8 +54,8 @@ TEST(FilenameExpression, TokensExpandExactly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const char* camera = strcmp(c.name, "text padding becomes underscores") == 0 ? "Cam"
-                                                                                     : "Z TEST Camera";
+        const char* camera =
+            strcmp(c.name, "text padding becomes underscores") == 0 ? "Cam" : "Z TEST Camera";
         std::string got = compute(c.expression, camera);
         if (c.expected != nullptr)
             EXPECT_EQ(got, c.expected);
@@ -71,7 +70,7 @@ TEST(FilenameExpression, DateTimeAndNoFiletype) {
     localtime_r(&now, &local);
     char date[32];
     ::snprintf(date, sizeof(date), "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
-             local.tm_mday);
+               local.tm_mday);
     std::string got = compute("[D]_[T]", "Cam", "");
     EXPECT_EQ(got.substr(0, 8), date);
     EXPECT_EQ(got.size(), 8u + 1u + 6u); // no extension without a filetype
@@ -122,9 +121,9 @@ TEST_F(CameraTest, SavingWithoutADownloadFolderFails) {
     const photo_t& photo = processor->GetPhotos()[0]->photo;
     EXPECT_FALSE(photo.downloaded);
     EXPECT_TRUE(log.Contains("ERROR] Failed to save photo: FNK_1.JPG"));
-    EXPECT_NE(std::find(client.texts.begin(), client.texts.end(),
-                        "ERROR: Failed to download: FNK_1.JPG"),
-              client.texts.end());
+    EXPECT_NE(
+        std::find(client.texts.begin(), client.texts.end(), "ERROR: Failed to download: FNK_1.JPG"),
+        client.texts.end());
 }
 
 TEST_F(CameraTest, NamesNeverLeaveTheDownloadFolder) {
@@ -190,9 +189,10 @@ TEST_F(CameraTest, ValidationFailureBlocksDownloadUntilRenamed) {
     ASSERT_TRUE(SetOptions("IMG_[S]", true, "^FNK_[0-9]+\\.JPG$").success);
     TakeTexts();
     ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0)).success);
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{
-                               "Taking photo...", "ERROR: Photo filename failed validation: IMG_1.JPG",
-                               "ERROR: Unable to download due to invalid filename: IMG_1.JPG"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{
+                  "Taking photo...", "ERROR: Photo filename failed validation: IMG_1.JPG",
+                  "ERROR: Unable to download due to invalid filename: IMG_1.JPG"}));
     EXPECT_FALSE(processor->GetPhotos()[0]->photo.filenameValid);
     EXPECT_TRUE(Files(downloads).empty());
 
@@ -271,5 +271,6 @@ TEST_F(CameraTest, RollbackNeverGoesBelowOne) {
     ASSERT_TRUE(PhotoRequest(REQUEST_Rollback, 0).success);
     EXPECT_EQ(processor->GetSequenceNum(), 1);
     EXPECT_EQ(processor->GetBatchNum(), 1);
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Rolling back photos...", "Rollback complete"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Rolling back photos...", "Rollback complete"}));
 }

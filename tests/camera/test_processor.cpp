@@ -10,7 +10,8 @@ using namespace velk::test_support;
 TEST_F(CameraTest, DetectionAndConnectionTexts) {
     TakeTexts();
     ASSERT_TRUE(Request(REQUEST_DetectCameras).success);
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Detecting cameras...", "3 cameras detected"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Detecting cameras...", "3 cameras detected"}));
     ASSERT_EQ(processor->GetDevices().size(), 3u);
     EXPECT_EQ(Id(2).number, 2);
 
@@ -23,9 +24,10 @@ TEST_F(CameraTest, DetectionAndConnectionTexts) {
     // the same cameras stay, with their numbers and connections.
     Device(0)->answer = Answer::Fail;
     EXPECT_FALSE(CameraRequest(REQUEST_Connect, Id(0)).success);
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Connecting camera...",
-                                                     "ERROR: Failed to connect to camera: Fake Camera 0",
-                                                     "Detecting cameras...", "3 cameras detected"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Connecting camera...",
+                                        "ERROR: Failed to connect to camera: Fake Camera 0",
+                                        "Detecting cameras...", "3 cameras detected"}));
     EXPECT_FALSE(processor->IsDetectPending());
     EXPECT_TRUE(Device(1)->camera.connected);
     EXPECT_EQ(Id(1).number, 1);
@@ -37,7 +39,8 @@ TEST_F(CameraTest, DetectionAndConnectionTexts) {
     EXPECT_EQ(Id(0).index, 0u);
     driver->attached = {};
     ASSERT_TRUE(Request(REQUEST_DetectCameras).success);
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Detecting cameras...", "No cameras detected"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Detecting cameras...", "No cameras detected"}));
 }
 
 TEST_F(CameraTest, UnreadableAndUnknownRequestsAreAnsweredOnce) {
@@ -212,19 +215,18 @@ TEST_F(CameraTest, DownloadAllQueuesAndReportsCounts) {
     ASSERT_TRUE(SetOptions("FNK_[S]").success);
     TakeTexts();
     ASSERT_TRUE(Request(REQUEST_DownloadAll).success);
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Downloading all photos...",
-                                                     "No photos to download"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Downloading all photos...", "No photos to download"}));
     for (int i = 0; i < 3; ++i)
         Device(i)->download_at_once = false;
     ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0), true).success);
     TakeTexts();
     ASSERT_TRUE(Request(REQUEST_DownloadAll).success);
-    EXPECT_EQ(TakeTexts(),
-              (std::vector<std::string>{"Downloading all photos...", "Downloading 3 photos",
-                                        "Downloading photo: FNK_1.JPG", "Photo downloaded: FNK_1.JPG",
-                                        "Downloading photo: FNK_2.JPG", "Photo downloaded: FNK_2.JPG",
-                                        "Downloading photo: FNK_3.JPG",
-                                        "Photo downloaded: FNK_3.JPG"}));
+    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{
+                               "Downloading all photos...", "Downloading 3 photos",
+                               "Downloading photo: FNK_1.JPG", "Photo downloaded: FNK_1.JPG",
+                               "Downloading photo: FNK_2.JPG", "Photo downloaded: FNK_2.JPG",
+                               "Downloading photo: FNK_3.JPG", "Photo downloaded: FNK_3.JPG"}));
     EXPECT_EQ(Files(downloads).size(), 3u);
 }
 
@@ -235,7 +237,8 @@ TEST_F(CameraTest, RollbackMarksLaterPhotosDeleted) {
         ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0)).success);
     TakeTexts();
     ASSERT_TRUE(PhotoRequest(REQUEST_Rollback, 1).success);
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Rolling back photos...", "Rollback complete"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Rolling back photos...", "Rollback complete"}));
     EXPECT_TRUE(log.Contains("Photo sequence number reset from 4 to: 2"));
     EXPECT_EQ(Files(downloads), (std::vector<std::string>{"FNK_1.JPG"}));
     EXPECT_FALSE(processor->GetPhotos()[0]->photo.deleted);

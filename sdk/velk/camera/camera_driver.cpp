@@ -5,8 +5,7 @@
 
 namespace velk {
 
-CameraDriver::CameraDriver(CameraProcessor* owner, const char* driver_name)
-    : processor(owner) {
+CameraDriver::CameraDriver(CameraProcessor* owner, const char* driver_name) : processor(owner) {
     stringid_resolve(name, string_make(driver_name));
 }
 

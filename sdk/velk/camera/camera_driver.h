@@ -69,11 +69,15 @@ class CameraSettings {
 
     // The callers check the type with IsValid first.
     property_value_t& GetProperty(CameraProperty::Type type) { return properties[type]; }
-    const property_value_t& GetProperty(CameraProperty::Type type) const { return properties[type]; }
+    const property_value_t& GetProperty(CameraProperty::Type type) const {
+        return properties[type];
+    }
     property_range_t& GetRange(CameraProperty::Type type) { return ranges[type]; }
     const property_range_t& GetRange(CameraProperty::Type type) const { return ranges[type]; }
     property_version_t& GetVersion(CameraProperty::Type type) { return broadcast[type]; }
-    const property_version_t& GetVersion(CameraProperty::Type type) const { return broadcast[type]; }
+    const property_version_t& GetVersion(CameraProperty::Type type) const {
+        return broadcast[type];
+    }
     CameraDevice* GetDevice() const { return device; }
     void SetDevice(CameraDevice& owner) { device = &owner; }
 

@@ -121,8 +121,8 @@ bool write_temporary(const char* folder, const void* data, unsigned long size,
 
 void camera_compute_filename(stringbuffer_t& out, const string_t& expression,
                              const string_t& applicationName, const string_t& uniqueTag,
-                             const string_t& cameraName, const string_t& filetype,
-                             int cameraNumber, int sequenceNum, int batchNum) {
+                             const string_t& cameraName, const string_t& filetype, int cameraNumber,
+                             int sequenceNum, int batchNum) {
     time_t now = time(nullptr);
     struct tm local;
     if (localtime_r(&now, &local) == nullptr)
@@ -440,8 +440,8 @@ bool CameraPhoto::Rename(const string_t& name) {
         set_text(photo.name, file.name.view);
         set_text(photo.filename, file.full_name.view);
     } else if (!same) {
-        log_writef(LEVEL_Error, log_camera, "Failed to move photo %s to %s",
-                   photo.filename.text, candidate.view.text);
+        log_writef(LEVEL_Error, log_camera, "Failed to move photo %s to %s", photo.filename.text,
+                   candidate.view.text);
     }
     filename_release(file);
     stringbuffer_release(component);

@@ -71,7 +71,8 @@ bool CameraProcessor::ProcessorInitialise() {
         bool wanted;
         driver_factory_t create;
         const char* name;
-    } families[] = {{SupportPTP, CreatePTPDriver, "PTP"}, {SupportCanonEOS, CreateEOSDriver, "EOS"}};
+    } families[] = {{SupportPTP, CreatePTPDriver, "PTP"},
+                    {SupportCanonEOS, CreateEOSDriver, "EOS"}};
     for (const family_t& family : families) {
         if (!family.wanted)
             continue;
@@ -84,7 +85,8 @@ bool CameraProcessor::ProcessorInitialise() {
     }
     for (CameraDriver* driver : m_drivers) {
         if (!driver->Initialise()) {
-            log_writef(LEVEL_Error, log_camera, "Failed to initialise driver: %s", driver->name.text);
+            log_writef(LEVEL_Error, log_camera, "Failed to initialise driver: %s",
+                       driver->name.text);
             log_writef(LEVEL_Error, log_camera, "Failed to initialise CameraProcessor");
             return false;
         }
@@ -469,7 +471,8 @@ bool CameraProcessor::HandleSetProperty(cameratracker_t* tracker, const Message&
 bool CameraProcessor::HandleSetName(cameratracker_t* tracker, const Message& request) {
     const char* name = nullptr;
     const char* serial = nullptr;
-    if (!request.GetString(FIELD_CameraName, name) || !request.GetString(FIELD_CameraSerial, serial))
+    if (!request.GetString(FIELD_CameraName, name) ||
+        !request.GetString(FIELD_CameraSerial, serial))
         return false;
     if (tracker->device != nullptr)
         stringid_resolve(tracker->device->camera.name, string_make(name));
@@ -539,7 +542,8 @@ bool CameraProcessor::HandleRollback(cameratracker_t* tracker) {
     int32_t batch = std::max(1, photo->photo.batchNum);
     log_writef(LEVEL_Info, log_camera, "Photo sequence number reset from %d to: %d", m_sequenceNum,
                sequence);
-    log_writef(LEVEL_Info, log_camera, "Photo batch number reset from %d to: %d", m_batchNum, batch);
+    log_writef(LEVEL_Info, log_camera, "Photo batch number reset from %d to: %d", m_batchNum,
+               batch);
     m_sequenceNum = sequence;
     m_batchNum = batch;
     SetAllBatchNums(batch);
@@ -555,9 +559,7 @@ bool CameraProcessor::Handle(cameratracker_t* tracker, const Message& request) {
         BroadcastStatus();
         BroadcastInformation(string_make("Synchronised"));
         return true;
-    case REQUEST_DetectCameras:
-        DetectCameras();
-        return true;
+    case REQUEST_DetectCameras: DetectCameras(); return true;
     case REQUEST_Connect: return HandleConnect(tracker, request, true);
     case REQUEST_Disconnect: return HandleConnect(tracker, request, false);
     case REQUEST_TakePhoto: return HandleTakePhoto(tracker, request);

@@ -130,8 +130,8 @@ class CameraProcessor final : public MessageProcessor {
     bool HandleSetName(cameratracker_t* tracker, const Message& request);
     bool HandleSetOptions(const Message& request);
     bool HandleRollback(cameratracker_t* tracker);
-    template <typename F> bool FanOut(cameratracker_t* tracker, const Message& request,
-                                      bool all_devices, F call);
+    template <typename F>
+    bool FanOut(cameratracker_t* tracker, const Message& request, bool all_devices, F call);
 
     // Devices.
     void RemoveDevice(size_t index);
@@ -183,8 +183,8 @@ class CameraProcessor final : public MessageProcessor {
 // "/" makes subfolders.
 void camera_compute_filename(stringbuffer_t& out, const string_t& expression,
                              const string_t& applicationName, const string_t& uniqueTag,
-                             const string_t& cameraName, const string_t& filetype,
-                             int cameraNumber, int sequenceNum, int batchNum);
+                             const string_t& cameraName, const string_t& filetype, int cameraNumber,
+                             int sequenceNum, int batchNum);
 
 // The validation pattern (a Perl-compatible regular expression through PCRE2's POSIX
 // interface). camera_pattern_compile returns null and the error code on failure.

@@ -13,14 +13,14 @@ log_module_t log_camera = {0, "CAMERA"};
 namespace {
 
 const char* const request_names[REQUEST_Count] = {
-    "REQUEST_Synchronise",     "REQUEST_DetectCameras", "REQUEST_Connect",
-    "REQUEST_Disconnect",      "REQUEST_TakePhoto",     "REQUEST_Reshoot",
-    "REQUEST_AutoFocus",       "REQUEST_Download",      "REQUEST_DownloadAll",
-    "REQUEST_Rename",          "REQUEST_Delete",        "REQUEST_EnableLiveView",
-    "REQUEST_LiveViewZoom",    "REQUEST_LiveViewRecord", "REQUEST_LiveViewFocus",
-    "REQUEST_LiveViewPosition", "REQUEST_EnableDof",    "REQUEST_EnableVideo",
-    "REQUEST_SetProperty",     "REQUEST_SetName",       "REQUEST_SetOptions",
-    "REQUEST_SetSequenceNum",  "REQUEST_SetBatchNum",   "REQUEST_Rollback",
+    "REQUEST_Synchronise",      "REQUEST_DetectCameras",  "REQUEST_Connect",
+    "REQUEST_Disconnect",       "REQUEST_TakePhoto",      "REQUEST_Reshoot",
+    "REQUEST_AutoFocus",        "REQUEST_Download",       "REQUEST_DownloadAll",
+    "REQUEST_Rename",           "REQUEST_Delete",         "REQUEST_EnableLiveView",
+    "REQUEST_LiveViewZoom",     "REQUEST_LiveViewRecord", "REQUEST_LiveViewFocus",
+    "REQUEST_LiveViewPosition", "REQUEST_EnableDof",      "REQUEST_EnableVideo",
+    "REQUEST_SetProperty",      "REQUEST_SetName",        "REQUEST_SetOptions",
+    "REQUEST_SetSequenceNum",   "REQUEST_SetBatchNum",    "REQUEST_Rollback",
 };
 
 const char* const property_names[CameraProperty::Count] = {

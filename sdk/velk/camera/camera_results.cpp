@@ -42,8 +42,8 @@ void CameraProcessor::BroadcastStatus() {
             for (size_t i = 0; i < m_devices.size(); ++i)
                 memcpy(reinterpret_cast<unsigned char*>(cameras + 1) + i * CAMERA_RecordSize,
                        &m_devices[i]->camera, CAMERA_RecordSize);
-        ok = ok && encoder->AllocateField(photos, FIELD_Photo, MessageField::Data,
-                                          PHOTO_RecordSize, unsigned(m_photos.size()));
+        ok = ok && encoder->AllocateField(photos, FIELD_Photo, MessageField::Data, PHOTO_RecordSize,
+                                          unsigned(m_photos.size()));
         if (ok) {
             for (size_t i = 0; i < m_photos.size(); ++i)
                 memcpy(reinterpret_cast<unsigned char*>(photos + 1) + i * PHOTO_RecordSize,
@@ -223,9 +223,9 @@ void CameraProcessor::SetConnected(bool connected, CameraDevice* device) {
     }
     stringbuffer_t text;
     stringbuffer_initialise(text);
-    stringbuffer_format(text, connected ? "Connected to camera: %s"
-                                        : "ERROR: Failed to connect to camera: %s",
-                        camera.name.text);
+    stringbuffer_format(
+        text, connected ? "Connected to camera: %s" : "ERROR: Failed to connect to camera: %s",
+        camera.name.text);
     ApplyStoredName(device);
     BroadcastPropertyStatus(device, true);
     BroadcastCameraStatus(device);
@@ -396,9 +396,7 @@ void CameraProcessor::Complete(cameratracker_t* tracker) {
     case REQUEST_AutoFocus:
         BroadcastInformation(string_make(ok ? "Auto focus done" : "ERROR: Failed to auto focus"));
         break;
-    case REQUEST_Download:
-        DownloadAttempt(photo, ok);
-        break;
+    case REQUEST_Download: DownloadAttempt(photo, ok); break;
     case REQUEST_DownloadAll:
         if (m_pendingDownloads.empty())
             BroadcastInformation(string_make("No photos to download"));
@@ -459,8 +457,8 @@ void CameraProcessor::Complete(cameratracker_t* tracker) {
         if (photo != nullptr)
             for (size_t i = size_t(photo->photo.id); i < m_photos.size(); ++i)
                 BroadcastPhotoStatus(m_photos[i]);
-        BroadcastInformation(string_make(ok && photo != nullptr ? "Rollback complete"
-                                                                : "ERROR: Failed to rollback photos"));
+        BroadcastInformation(string_make(
+            ok && photo != nullptr ? "Rollback complete" : "ERROR: Failed to rollback photos"));
         break;
     default: break;
     }
