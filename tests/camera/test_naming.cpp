@@ -50,6 +50,7 @@ TEST(FilenameExpression, TokensExpandExactly) {
         {"space in expression", "my photo [S]", "my_photo_7.JPG"},
         {"unique tag", "[U]-[U9]", "Custom1-Custom1__.JPG"},
         {"batch and number", "[B]_[N2]", "3_00.JPG"},
+        {"huge negative width", "[S-99999999999999999999]", "7.JPG"},
         {"huge width is clamped", "[S999999999]", nullptr},
     };
     for (const Case& c : cases) {
@@ -273,4 +274,52 @@ TEST_F(CameraTest, RollbackNeverGoesBelowOne) {
     EXPECT_EQ(processor->GetBatchNum(), 1);
     EXPECT_EQ(TakeTexts(),
               (std::vector<std::string>{"Rolling back photos...", "Rollback complete"}));
+}
+
+TEST_F(CameraTest, ReshootOfARolledBackPhotoLeavesTheNewerPhotosFile) {
+    DetectAndConnectAll();
+    ASSERT_TRUE(SetOptions("FNK_[S]").success);
+    ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0)).success); // A: FNK_1.JPG
+    ASSERT_TRUE(PhotoRequest(REQUEST_Rollback, 0).success);       // A deleted, its file gone
+    static_cast<FakePhoto*>(processor->GetPhotos()[0])->bytes = "A reshot";
+    ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0)).success); // B: FNK_1.JPG again
+    MessageEncoder* e = Begin(REQUEST_Reshoot);
+    photoid_t id = 0;
+    e->AddData(FIELD_PhotoId, &id, sizeof(id), 1);
+    ASSERT_TRUE(Send(e).success);
+    EXPECT_EQ(Read(downloads + "/FNK_1.JPG"), "image");
+    EXPECT_EQ(Files(downloads).size(), 2u);
+}
+
+TEST_F(CameraTest, DeletingAPhotoWhoseReshootIsNotSavedRemovesItsFile) {
+    DetectAndConnectAll();
+    ASSERT_TRUE(SetOptions("FNK_[S]").success);
+    ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0)).success);
+    Device(0)->download_at_once = false;
+    MessageEncoder* e = Begin(REQUEST_Reshoot);
+    photoid_t id = 0;
+    e->AddData(FIELD_PhotoId, &id, sizeof(id), 1);
+    ASSERT_TRUE(Send(e).success);
+    ASSERT_TRUE(PhotoRequest(REQUEST_Delete, 0).success);
+    EXPECT_TRUE(Files(downloads).empty());
+}
+
+TEST_F(CameraTest, UnchangedOptionsDoNotRearmTheScanReset) {
+    DetectAndConnectAll();
+    std::filesystem::create_directories(downloads);
+    auto options = [&] {
+        MessageEncoder* e = Begin(REQUEST_SetOptions);
+        e->AddField(FIELD_DownloadPath, downloads.c_str());
+        e->AddField(FIELD_ScanSequenceNum, true);
+        e->AddField(FIELD_FilenameExpression, "[S]");
+        e->AddField(FIELD_GenerateFilename, true);
+        return Send(e);
+    };
+    ASSERT_TRUE(options().success);
+    Device(0)->download_at_once = false; // the folder stays empty
+    ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0)).success);
+    ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0)).success);
+    ASSERT_TRUE(options().success);
+    ASSERT_TRUE(CameraRequest(REQUEST_TakePhoto, Id(0)).success);
+    EXPECT_STREQ(processor->GetPhotos()[2]->photo.name.text, "3.JPG");
 }

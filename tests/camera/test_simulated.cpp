@@ -157,7 +157,8 @@ TEST_F(SimulatedService, ThreeCamerasFromDetectionToRollback) {
 
     // Detection and connection.
     ASSERT_TRUE(Ask([](CameraMessageBuilder& b) { return b.DetectCameras(); }));
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Detecting cameras...", "3 cameras detected"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Detecting cameras...", "3 cameras detected"}));
     ASSERT_EQ(surface.GetNumCameras(), 3u);
     surface.activeCamera = surface.GetCamera(0).id;
     surface.allCameras = true;
@@ -184,7 +185,8 @@ TEST_F(SimulatedService, ThreeCamerasFromDetectionToRollback) {
     EXPECT_EQ(surface.activePhoto, 5);
 
     // Storage to the card on every camera: the next shot stays on the cameras.
-    ASSERT_TRUE(Ask([](CameraMessageBuilder& b) { return b.SetProperty(CameraProperty::Storage, 1); }));
+    ASSERT_TRUE(
+        Ask([](CameraMessageBuilder& b) { return b.SetProperty(CameraProperty::Storage, 1); }));
     ASSERT_TRUE(PumpUntil([&] {
         const CameraSettings* s = surface.GetSettings(2);
         return s != nullptr && s->GetProperty(CameraProperty::Storage).value == 1;
@@ -195,22 +197,23 @@ TEST_F(SimulatedService, ThreeCamerasFromDetectionToRollback) {
     TakeTexts();
     ASSERT_TRUE(Ask([](CameraMessageBuilder& b) { return b.DownloadAll(); }));
     ASSERT_TRUE(PumpUntil([&] { return Files(downloads).size() == 9u; }));
-    EXPECT_EQ(TakeTexts(),
-              (std::vector<std::string>{"Downloading all photos...", "Downloading 3 photos",
-                                        "Downloading photo: 3_7_0.jpg", "Photo downloaded: 3_7_0.jpg",
-                                        "Downloading photo: 3_8_1.jpg", "Photo downloaded: 3_8_1.jpg",
-                                        "Downloading photo: 3_9_2.jpg", "Photo downloaded: 3_9_2.jpg"}));
+    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{
+                               "Downloading all photos...", "Downloading 3 photos",
+                               "Downloading photo: 3_7_0.jpg", "Photo downloaded: 3_7_0.jpg",
+                               "Downloading photo: 3_8_1.jpg", "Photo downloaded: 3_8_1.jpg",
+                               "Downloading photo: 3_9_2.jpg", "Photo downloaded: 3_9_2.jpg"}));
 
     // Rename, delete, roll back.
     surface.activePhoto = 0;
     ASSERT_TRUE(Ask([](CameraMessageBuilder& b) { return b.Rename(string_make("Best shot")); }));
     surface.activePhoto = 1;
     ASSERT_TRUE(Ask([](CameraMessageBuilder& b) { return b.Delete(); }));
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Photo renamed to: Best shot.jpg",
-                                                     "Deleted: 1_2_1.jpg"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Photo renamed to: Best shot.jpg", "Deleted: 1_2_1.jpg"}));
     surface.activePhoto = 6;
     ASSERT_TRUE(Ask([](CameraMessageBuilder& b) { return b.Rollback(); }));
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Rolling back photos...", "Rollback complete"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Rolling back photos...", "Rollback complete"}));
     EXPECT_TRUE(surface.GetPhoto(8).deleted);
     EXPECT_EQ(Files(downloads), (std::vector<std::string>{"1_3_2.jpg", "2_4_0.jpg", "2_5_1.jpg",
                                                           "2_6_2.jpg", "Best shot.jpg"}));
@@ -265,7 +268,8 @@ TEST_F(SimulatedService, RealCameraFilesAndAnEmptyFolder) {
     setenv("FENNICK_TESTCAMERA_DIR", (root + "/empty").c_str(), 1);
     TakeTexts();
     EXPECT_FALSE(Ask([](CameraMessageBuilder& b) { return b.TakePhoto(0.0f); }));
-    EXPECT_EQ(TakeTexts(), (std::vector<std::string>{"Taking photo...", "ERROR: Failed to take photo"}));
+    EXPECT_EQ(TakeTexts(),
+              (std::vector<std::string>{"Taking photo...", "ERROR: Failed to take photo"}));
     EXPECT_TRUE(log.Contains("Simulated camera: no image files in " + root + "/empty"));
     unsetenv("FENNICK_TESTCAMERA_DIR");
     pathname_release(photo_path);

@@ -53,8 +53,9 @@ TEST_F(Surface, CameraStatusGrowsTheListWithDefaults) {
     ASSERT_EQ(surface.GetNumCameras(), 4u);
     EXPECT_EQ(surface.GetCamera(1).id.number, -1);
     EXPECT_STREQ(surface.GetCamera(3).name.text, "Side");
-    EXPECT_EQ(stringid_reference_count(camera.name), 3); // the record's, the surface's, the dictionary's
-    EXPECT_EQ(surface.GetCamera(9).id.number, -1);       // lookups never grow the list
+    EXPECT_EQ(stringid_reference_count(camera.name),
+              3);                                  // the record's, the surface's, the dictionary's
+    EXPECT_EQ(surface.GetCamera(9).id.number, -1); // lookups never grow the list
     EXPECT_EQ(surface.GetNumCameras(), 4u);
 
     // A status with no cameras empties the list and the settings and resets the active one.

@@ -114,8 +114,8 @@ void CameraDataSurface::HandleCameraList(const Message& message) {
         return;
     for (uint32_t i = 0; i < count; ++i) {
         camera_t record;
-        memcpy(static_cast<void*>(&record), static_cast<const unsigned char*>(data) + i * sizeof(camera_t),
-               sizeof(camera_t));
+        memcpy(static_cast<void*>(&record),
+               static_cast<const unsigned char*>(data) + i * sizeof(camera_t), sizeof(camera_t));
         store_camera(AddCamera(record.id.index), record);
     }
 }
@@ -127,8 +127,8 @@ void CameraDataSurface::HandlePhotoList(const Message& message) {
         return;
     for (uint32_t i = 0; i < count; ++i) {
         photo_t record;
-        memcpy(static_cast<void*>(&record), static_cast<const unsigned char*>(data) + i * sizeof(photo_t),
-               sizeof(photo_t));
+        memcpy(static_cast<void*>(&record),
+               static_cast<const unsigned char*>(data) + i * sizeof(photo_t), sizeof(photo_t));
         if (record.id >= 0)
             store_photo(AddPhoto(static_cast<unsigned long>(record.id)), record);
     }

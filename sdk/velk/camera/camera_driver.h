@@ -168,8 +168,15 @@ class CameraPhoto {
     photo_t photo;
     CameraDevice* device;
     CameraDriver* driver;
-    // The file a reshoot is replacing; removed once the new file is saved.
+    // The file a reshoot is replacing (its path and identity); removed once the new file
+    // is saved.
     stringbuffer_t replacedFile;
+    uint64_t replacedDevice = 0;
+    uint64_t replacedInode = 0;
+
+  private:
+    // True when `path` is still the very file the reshoot is replacing.
+    bool IsReplacedFile(const string_t& path) const;
 };
 
 } // namespace velk

@@ -132,10 +132,10 @@ Message CameraMessageBuilder::SetName(const stringid_t& serial, const string_t& 
 Message CameraMessageBuilder::SetOptions(const pathname_t& downloadPath,
                                          const pathname_t& liveViewPath, int liveViewLimit,
                                          const string_t& expression, const string_t& validation,
-                                         const string_t& applicationName,
-                                         const string_t& uniqueTag, bool generateFilename,
-                                         bool autoConnect, bool scanSequenceNum,
-                                         bool scanBatchNum, const string_t& defaultStorage) {
+                                         const string_t& applicationName, const string_t& uniqueTag,
+                                         bool generateFilename, bool autoConnect,
+                                         bool scanSequenceNum, bool scanBatchNum,
+                                         const string_t& defaultStorage) {
     MessageEncoder* e = m_encoder;
     return Finish(Begin(REQUEST_SetOptions) &&
                   e->AddField(FIELD_DownloadPath, downloadPath.path.view.text) &&
@@ -153,7 +153,8 @@ Message CameraMessageBuilder::SetOptions(const pathname_t& downloadPath,
 }
 
 Message CameraMessageBuilder::SetSequenceNum(int sequenceNum) {
-    return Finish(Begin(REQUEST_SetSequenceNum) && m_encoder->AddField(FIELD_SequenceNum, sequenceNum));
+    return Finish(Begin(REQUEST_SetSequenceNum) &&
+                  m_encoder->AddField(FIELD_SequenceNum, sequenceNum));
 }
 
 Message CameraMessageBuilder::SetBatchNum(int batchNum) {

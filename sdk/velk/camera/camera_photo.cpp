@@ -75,6 +75,16 @@ bool is_unusable_name(const string_t& name) {
     return name.text[name.length - 1] == '/';
 }
 
+// The identity of the file at a path (device and inode), or false when there is none.
+bool file_identity(const char* path, uint64_t& device, uint64_t& inode) {
+    struct stat info;
+    if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    device = uint64_t(info.st_dev);
+    inode = uint64_t(info.st_ino);
+    return true;
+}
+
 // The full path of candidate k of a file: the name itself for 0, "<base>_<k>" after.
 void candidate_path(const filename_t& file, int k, stringbuffer_t& out) {
     stringbuffer_set(out, file.path.path.view);
@@ -146,7 +156,7 @@ void camera_compute_filename(stringbuffer_t& out, const string_t& expression,
         errno = 0;
         long value = (i + 2 < length) ? strtol(number, &stop, 0) : 0;
         if (stop != nullptr && stop != number && uint32_t(stop - text) < length && *stop == ']') {
-            width = (errno == ERANGE || value > MaxFieldWidth) ? MaxFieldWidth : value;
+            width = value <= 0 ? 0 : (value > MaxFieldWidth ? MaxFieldWidth : value);
             end = uint32_t(stop - text);
         } else if (i + 2 < length && text[i + 2] == ']') {
             end = i + 2;
@@ -303,8 +313,12 @@ CameraPhoto::~CameraPhoto() {
 }
 
 void CameraPhoto::Reshoot(CameraDevice* owner, const cameratracker_t* tracker) {
-    // The saved file stays until the new capture is safely saved over it.
-    if (photo.downloaded && photo.filename.length > 0 && replacedFile.view.length == 0)
+    // The saved file stays until the new capture is safely saved over it. Only this
+    // photo's own file counts: a deleted photo's name may belong to a newer photo now, so
+    // the file is remembered by its identity too.
+    if (photo.downloaded && !photo.deleted && photo.filename.length > 0 &&
+        replacedFile.view.length == 0 &&
+        file_identity(photo.filename.text, replacedDevice, replacedInode))
         stringbuffer_set(replacedFile, stringid_string(photo.filename));
     if (owner != nullptr) {
         device = owner;
@@ -338,8 +352,13 @@ bool CameraPhoto::Save(const void* data, unsigned long size) {
         filename_set(file, path.view)) {
         if (!path_exists(file.path.path.view))
             path_create(file.path.path.view);
-        if (photo.filetype.length > 0)
-            filename_set_extension(file, stringid_string(photo.filetype));
+        if (photo.filetype.length > 0) {
+            stringbuffer_t filetype;
+            stringbuffer_initialise(filetype);
+            append_value(filetype, photo.filetype.text, photo.filetype.length);
+            filename_set_extension(file, filetype.view);
+            stringbuffer_release(filetype);
+        }
         already = photo.downloaded && file_exists(file.full_name.view);
         if (!already && (data != nullptr || size == 0) &&
             write_temporary(file.path.path.view.text, data, size, temporary)) {
@@ -347,9 +366,7 @@ bool CameraPhoto::Save(const void* data, unsigned long size) {
             // reshoot) may be replaced; every other existing entry is taken.
             for (int k = 0; k < MaxUniqueAttempts && !saved; ++k) {
                 candidate_path(file, k, candidate);
-                if (replacedFile.view.length > 0 &&
-                    string_equal(candidate.view, replacedFile.view) &&
-                    file_exists(candidate.view)) {
+                if (IsReplacedFile(candidate.view)) {
                     saved = file_rename(temporary.view, candidate.view);
                     if (!saved)
                         break;
@@ -374,7 +391,8 @@ bool CameraPhoto::Save(const void* data, unsigned long size) {
         set_text(photo.name, file.name.view);
         set_text(photo.filename, file.full_name.view);
         log_writef(LEVEL_Info, log_camera, "Photo saved to: %s", file.full_name.view.text);
-        if (replacedFile.view.length > 0 && !string_equal(replacedFile.view, file.full_name.view))
+        if (!string_equal(replacedFile.view, file.full_name.view) &&
+            IsReplacedFile(replacedFile.view))
             file_delete(replacedFile.view);
         stringbuffer_release(replacedFile);
     } else {
@@ -455,7 +473,18 @@ bool CameraPhoto::Delete() {
     photo.deleted = true;
     if (photo.downloaded && photo.filename.length > 0)
         file_delete(stringid_string(photo.filename));
+    // A reshoot not saved yet still holds the earlier capture's file.
+    if (IsReplacedFile(replacedFile.view))
+        file_delete(replacedFile.view);
+    stringbuffer_release(replacedFile);
     return true;
+}
+
+bool CameraPhoto::IsReplacedFile(const string_t& path) const {
+    uint64_t device = 0, inode = 0;
+    return replacedFile.view.length > 0 && string_equal(path, replacedFile.view) &&
+           file_identity(path.text, device, inode) && device == replacedDevice &&
+           inode == replacedInode;
 }
 
 } // namespace velk

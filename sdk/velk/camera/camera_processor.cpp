@@ -50,9 +50,13 @@ CameraProcessor::CameraProcessor() : MessageProcessor(CAMERA_ProcessorLocation, 
 }
 
 CameraProcessor::~CameraProcessor() {
-    ProcessorRelease();
+    if (!m_released)
+        ProcessorRelease();
     ReleaseNames();
     hashtable_release(m_cameraNames);
+    stringbuffer_release(m_filenameExpression);
+    stringbuffer_release(m_applicationName);
+    stringbuffer_release(m_uniqueTag);
 }
 
 void CameraProcessor::ReleaseNames() {
@@ -97,8 +101,7 @@ bool CameraProcessor::ProcessorInitialise() {
 }
 
 void CameraProcessor::ProcessorRelease() {
-    if (m_devices.empty() && m_photos.empty() && m_drivers.empty() && m_trackers.empty())
-        return;
+    m_released = true;
     // Devices first: a device still holding a request answers it before it goes, and a
     // device may still refer to photos while it disconnects.
     while (!m_devices.empty()) {
@@ -505,11 +508,17 @@ bool CameraProcessor::HandleSetOptions(const Message& request) {
         SetAllBatchNums(number);
     }
     if (request.GetString(FIELD_DownloadPath, text)) {
+        pathname_t previous;
+        pathname_initialise(previous);
+        pathname_set(previous, m_downloadPath);
         if (text[0] == 0)
             pathname_release(m_downloadPath);
         else
             pathname_set(m_downloadPath, string_make(text));
-        m_downloadFolderScanned = false;
+        // Only another folder is scanned afresh; the same options sent again are not.
+        if (!string_equal(previous.path.view, m_downloadPath.path.view))
+            m_downloadFolderScanned = false;
+        pathname_release(previous);
     }
     if (request.GetString(FIELD_LiveViewPath, text)) {
         if (text[0] == 0)

@@ -172,6 +172,7 @@ class CameraProcessor final : public MessageProcessor {
     hashtable_t<stringid_t, camera_serial_entry_t> m_cameraNames;
     memorybuffer_t m_downloadBuffer;
     std::set<cameratracker_t*> m_trackers; // alive, so a removed device can be forgotten
+    bool m_released = false;
     int m_requestCount = 0;
     int m_responseCount = 0;
 };

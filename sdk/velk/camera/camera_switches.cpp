@@ -37,7 +37,8 @@ int camera_switches_parse(camera_switches_t& switches, int argc, char** argv, in
     const bool eos = strcmp(arg, "--simulate-eos") == 0;
     if (!ptp && !eos)
         return 0;
-    if (i + 1 >= argc || !read_count(argv[i + 1], ptp ? switches.simulate_ptp : switches.simulate_eos)) {
+    if (i + 1 >= argc ||
+        !read_count(argv[i + 1], ptp ? switches.simulate_ptp : switches.simulate_eos)) {
         error = std::string(arg) + " needs a number of cameras from 0 to 16";
         return -1;
     }

@@ -54,8 +54,7 @@ void take_time(uint64_t microseconds) {
 
 } // namespace
 
-TestPhoto::TestPhoto(CameraDevice* owner, const cameratracker_t* tracker,
-                     const filename_t& file)
+TestPhoto::TestPhoto(CameraDevice* owner, const cameratracker_t* tracker, const filename_t& file)
     : CameraPhoto(owner, tracker) {
     filename_initialise(source);
     SetSource(file);
@@ -280,8 +279,9 @@ bool TestDevice::InternalDownload(CameraPhoto* photo) {
     }
     double ms = double(timer_now() - start) / 1000.0;
     double mbytes = double(contents.length) / 1048576.0;
-    log_writef(LEVEL_Info, log_camera, "Camera download complete: %.2fmbytes in %.2fms (%.2fmb/sec)",
-               mbytes, ms, ms > 0 ? mbytes / (ms / 1000.0) : 0.0);
+    log_writef(LEVEL_Info, log_camera,
+               "Camera download complete: %.2fmbytes in %.2fms (%.2fmb/sec)", mbytes, ms,
+               ms > 0 ? mbytes / (ms / 1000.0) : 0.0);
     filecontents_release(contents);
     return saved;
 }
