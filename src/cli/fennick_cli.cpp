@@ -82,8 +82,8 @@ bool ask(MessageQueue& queue, Runner& runner, Message message, uint16_t destinat
         return false;
     int ref = message.GetHeader().refNum;
     int before = runner.responses;
-    bool answered = pump_until(queue, [&] { return runner.responses > before && runner.last_ref == ref; },
-                               30000);
+    bool answered = pump_until(
+        queue, [&] { return runner.responses > before && runner.last_ref == ref; }, 30000);
     return answered && runner.last_success;
 }
 
@@ -166,18 +166,17 @@ int main(int argc, char** argv) {
         log_writef(LEVEL_Info, log_application, "Photos are saved to: %s",
                    photo_path.path.view.text);
         CameraMessageBuilder builder(runner.GetEncoder(), -1, cameraid_t{}, stringid_t{}, false);
-        bool ready =
-            ask(queue, runner,
-                builder.SetOptions(photo_path, liveview_path, o.liveViewDataLimit,
-                                   string_make(o.filenameExpression.c_str()),
-                                   string_make(o.filenameValidation.c_str()),
-                                   string_make(o.applicationName.c_str()),
-                                   string_make(o.uniqueTag.c_str()), o.generateFilename,
-                                   o.autoConnect, o.scanSequenceNum, o.scanBatchNum,
-                                   string_make(o.defaultStorage.c_str())),
-                camera_location) &&
-            ask(queue, runner, builder.SetSequenceNum(o.sequenceNum), camera_location) &&
-            ask(queue, runner, builder.SetBatchNum(o.batchNum), camera_location);
+        bool ready = ask(queue, runner,
+                         builder.SetOptions(photo_path, liveview_path, o.liveViewDataLimit,
+                                            string_make(o.filenameExpression.c_str()),
+                                            string_make(o.filenameValidation.c_str()),
+                                            string_make(o.applicationName.c_str()),
+                                            string_make(o.uniqueTag.c_str()), o.generateFilename,
+                                            o.autoConnect, o.scanSequenceNum, o.scanBatchNum,
+                                            string_make(o.defaultStorage.c_str())),
+                         camera_location) &&
+                     ask(queue, runner, builder.SetSequenceNum(o.sequenceNum), camera_location) &&
+                     ask(queue, runner, builder.SetBatchNum(o.batchNum), camera_location);
         TclMessageBuilder tcl(*runner.GetEncoder());
         ready = ready && ask(queue, runner, tcl.Register(*command), tcl_location);
         pathname_release(photo_path);
@@ -190,11 +189,13 @@ int main(int argc, char** argv) {
             Message execute = tcl.Execute(script);
             int before = runner.responses;
             if (runner.SendRequest(execute, tcl_location)) {
-                pump_until(queue, [&] { return runner.responses > before; }, 0, [&] {
-                    log_writef(LEVEL_Info, log_application, "Stopping the script (signal %d)",
-                               int(stop_signal));
-                    host->Stop(script);
-                });
+                pump_until(
+                    queue, [&] { return runner.responses > before; }, 0,
+                    [&] {
+                        log_writef(LEVEL_Info, log_application, "Stopping the script (signal %d)",
+                                   int(stop_signal));
+                        host->Stop(script);
+                    });
                 status = exit_status_from(runner.script_text, runner.last_success);
                 if (stop_signal != 0 && runner.script_text.empty())
                     status = 128 + int(stop_signal);
@@ -205,7 +206,8 @@ int main(int argc, char** argv) {
         if (command->IsRegistered()) {
             Message unregister = tcl.Unregister(*command);
             runner.SendRequest(unregister, tcl_location);
-            pump_until(queue, [&] { return !command->IsRegistered(); }, 5000);
+            pump_until(
+                queue, [&] { return !command->IsRegistered(); }, 5000);
         }
     }
     Distributor::Stop();

@@ -237,7 +237,13 @@ bool CameraCommand::WaitForLiveViewFrame() {
 }
 
 CameraMessageBuilder CameraCommand::Builder() {
-    return CameraMessageBuilder(MessageProcessor::GetEncoder(), surface);
+    // Until a script chooses a camera, the first one is the active one, for requests as
+    // for reading: "Fennick DetectCameras; Fennick Connect" connects the first camera.
+    cameraid_t camera = surface.activeCamera;
+    if (camera.number < 0 && surface.GetNumCameras() > 0)
+        camera = surface.GetCamera(0).id;
+    return CameraMessageBuilder(MessageProcessor::GetEncoder(), surface.activePhoto, camera,
+                                surface.name, surface.allCameras);
 }
 
 bool CameraCommand::Request(std::string& result, const Message& message) {

@@ -106,7 +106,8 @@ bool TclInterpreter::Create() {
         return false;
     }
     if (Tcl_Init(interp) != TCL_OK)
-        log_writef(LEVEL_Error, log_tcl, "Problem initializing TCL:\n%s", Tcl_GetStringResult(interp));
+        log_writef(LEVEL_Error, log_tcl, "Problem initializing TCL:\n%s",
+                   Tcl_GetStringResult(interp));
     // A channel of our own in place of standard output; the process's own standard
     // output stays open.
     Tcl_Channel channel = Tcl_CreateChannel(&channel_type, "custom", nullptr, TCL_WRITABLE);
@@ -121,8 +122,8 @@ bool TclInterpreter::Create() {
     m_interp = interp;
     m_lock.Release();
     for (TclCommand* command : m_commands)
-        command->token.store(Tcl_CreateCommand(m_interp, command->GetName(), CmdProc, command,
-                                               CmdDeleteProc));
+        command->token.store(
+            Tcl_CreateCommand(m_interp, command->GetName(), CmdProc, command, CmdDeleteProc));
     return true;
 }
 
@@ -225,7 +226,7 @@ bool TclInterpreter::Execute(TclScript& script, const char* path, const char* ar
 
 bool TclInterpreter::Register(TclCommand& command) {
     void* token = m_interp != nullptr ? Tcl_CreateCommand(m_interp, command.GetName(), CmdProc,
-                                                           &command, CmdDeleteProc)
+                                                          &command, CmdDeleteProc)
                                       : nullptr;
     command.token.store(token);
     if (token != nullptr) {

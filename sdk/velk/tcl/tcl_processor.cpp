@@ -112,11 +112,10 @@ void TclProcessor::ProcessorUpdate() {
     m_queue.pop_front();
     m_running = context->script;
     // A stop that raced with the line above still reaches the evaluation.
-    bool ok = m_interpreter.Execute(*context->script, context->path.view.text,
-                                    context->argv.view.length > 0 ? context->argv.view.text
-                                                                  : nullptr,
-                                    context->params.view.length > 0 ? context->params.view.text
-                                                                    : nullptr);
+    bool ok = m_interpreter.Execute(
+        *context->script, context->path.view.text,
+        context->argv.view.length > 0 ? context->argv.view.text : nullptr,
+        context->params.view.length > 0 ? context->params.view.text : nullptr);
     m_running = nullptr;
     char text[32] = {0};
     int code = m_interpreter.GetExitCode();

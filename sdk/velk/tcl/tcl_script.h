@@ -74,7 +74,7 @@ class TclCommand {
     void Release();
 
     stringbuffer_t name;
-    std::atomic<void*> token{nullptr}; // the Tcl command handle while registered
+    std::atomic<void*> token{nullptr};  // the Tcl command handle while registered
     TclScript* currentScript = nullptr; // set while the command runs
 };
 
