@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -251,8 +250,7 @@ TEST_F(ScriptHost, ScriptErrorLogsErrorInfoAndFails) {
 
 TEST_F(ScriptHost, OutputLinesBecomeLogEntries) {
     ASSERT_TRUE(Run("puts first\nputs second\n"));
-    std::regex entry(R"(\[[0-9:.]+      TCL    info\] \nfirst\n)");
-    EXPECT_TRUE(std::regex_search(log.Text(), entry)) << log.Text();
+    EXPECT_TRUE(log.Contains("      TCL    info] \nfirst\n")) << log.Text();
     EXPECT_TRUE(log.Contains("\nsecond\n"));
 }
 

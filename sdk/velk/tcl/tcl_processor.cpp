@@ -97,7 +97,11 @@ bool TclProcessor::ProcessorInitialise() {
     return m_interpreter.Initialise();
 }
 
-void TclProcessor::ProcessorRelease() { m_interpreter.Release(); }
+void TclProcessor::ProcessorRelease() {
+    m_interpreter.Release();
+    // The thread's own Tcl data (channels, notifier) goes with the thread.
+    Tcl_FinalizeThread();
+}
 
 void TclProcessor::Stop(TclScript& script) {
     script.SetActive(false);
