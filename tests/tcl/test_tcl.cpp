@@ -237,7 +237,8 @@ TEST_F(ScriptHost, KeyListsReadBackAsArrays) {
                     "puts \"NAME=$photo(Name)|ORIGIN=$photo(Origin)|MODEL=$camera(Model)\"\n"));
     // Only the last component of a new name counts ("\\" separates components too); quotes,
     // brackets and dollars come back through the key list as they were.
-    EXPECT_TRUE(log.Contains("NAME=b \"q\" [x] $y.jpg|ORIGIN=script|MODEL=TEST Camera")) << log.Text();
+    EXPECT_TRUE(log.Contains("NAME=b \"q\" [x] $y.jpg|ORIGIN=script|MODEL=TEST Camera"))
+        << log.Text();
 }
 
 TEST_F(ScriptHost, ScriptErrorLogsErrorInfoAndFails) {
@@ -336,7 +337,8 @@ namespace {
 
 // Runs fennick-cli and returns its exit status.
 int run_cli(const std::string& arguments, std::string* output = nullptr) {
-    std::string command = std::string(FENNICK_CLI) + " " + arguments + " > /tmp/fennick-cli-test.log 2>&1";
+    std::string command =
+        std::string(FENNICK_CLI) + " " + arguments + " > /tmp/fennick-cli-test.log 2>&1";
     int status = system(command.c_str());
     if (output != nullptr) {
         std::ifstream in("/tmp/fennick-cli-test.log");
@@ -364,8 +366,9 @@ TEST(Runner, ExitStatuses) {
         int status;
         const char* says;
     } cases[] = {
-        {"completed", "--simulate" + photos +
-                          write("ok.tcl", "Fennick DetectCameras\nFennick Connect\nFennick TakePhoto\n"),
+        {"completed",
+         "--simulate" + photos +
+             write("ok.tcl", "Fennick DetectCameras\nFennick Connect\nFennick TakePhoto\n"),
          0, "TCL script completed"},
         {"failed", photos + write("bad.tcl", "no_such_command\n"), 1, "TCL script failed"},
         {"exit 3", photos + write("exit.tcl", "exit 3\n"), 3, "exits with status 3"},

@@ -106,21 +106,7 @@ bool write_temporary(const char* folder, const void* data, unsigned long size,
     if (fd < 0)
         return false;
     fchmod(fd, 0644);
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    unsigned long left = size;
-    bool ok = true;
-    while (left > 0 && ok) {
-        ssize_t written = write(fd, bytes, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            ok = false;
-            break;
-        }
-        bytes += written;
-        left -= static_cast<unsigned long>(written);
-    }
-    ok = ok && fsync(fd) == 0;
+    bool ok = file_write_all(fd, data, size) && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
     if (!ok)
         unlink(temporary.view.text);

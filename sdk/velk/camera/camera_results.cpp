@@ -349,20 +349,7 @@ void CameraProcessor::RecordLiveViewFrame(CameraDevice* device, const void* data
         if (fd < 0 && errno != EEXIST)
             break;
     }
-    bool ok = fd >= 0;
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    unsigned long left = size;
-    while (ok && left > 0) {
-        ssize_t written = write(fd, bytes, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            ok = false;
-            break;
-        }
-        bytes += written;
-        left -= static_cast<unsigned long>(written);
-    }
+    bool ok = fd >= 0 && file_write_all(fd, data, size);
     if (fd >= 0 && close(fd) != 0)
         ok = false;
     if (ok) {

@@ -20,22 +20,6 @@ bool stat_path(string_t path, struct stat& info) {
     return path.length > 0 && stat(path.text, &info) == 0;
 }
 
-// Writes every byte, retrying short writes and interruptions.
-bool write_all(int fd, const unsigned char* data, uint64_t length) {
-    while (length > 0) {
-        size_t chunk = length > (1u << 30) ? (1u << 30) : size_t(length);
-        ssize_t written = write(fd, data, chunk);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        length -= uint64_t(written);
-    }
-    return true;
-}
-
 std::string folder_of(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos)
@@ -44,6 +28,21 @@ std::string folder_of(const std::string& path) {
 }
 
 } // namespace
+
+bool file_write_all(int fd, const void* data, uint64_t length) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        size_t chunk = length > (1u << 30) ? (1u << 30) : size_t(length);
+        ssize_t written = write(fd, bytes, chunk);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        length -= uint64_t(written);
+    }
+    return true;
+}
 
 bool file_exists(string_t path) {
     struct stat info;
@@ -103,7 +102,7 @@ bool file_write_atomic(string_t path, const void* data, uint64_t length) {
     struct stat info;
     mode_t mode = (stat(target.c_str(), &info) == 0) ? (info.st_mode & 07777) : 0644;
     fchmod(fd, mode);
-    bool ok = write_all(fd, static_cast<const unsigned char*>(data), length) && fsync(fd) == 0;
+    bool ok = file_write_all(fd, data, length) && fsync(fd) == 0;
     int error = errno;
     ok = (close(fd) == 0) && ok;
     if (ok && rename(temporary.c_str(), target.c_str()) != 0) {

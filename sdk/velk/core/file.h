@@ -25,6 +25,10 @@ bool file_delete(string_t path);
 // Does nothing (kept for callers that mark a file as used).
 void file_touch(string_t path);
 
+// Writes every byte to an open file descriptor, retrying short writes and
+// interruptions; false on the first error.
+bool file_write_all(int fd, const void* data, uint64_t length);
+
 // Writes `length` bytes as the whole content of `path`: into a temporary file in the
 // same folder, flushed to disk, then renamed over the target. On any failure the
 // temporary file is removed, the old file stays as it was, and the failure is logged.
