@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <unistd.h>
 
 #include "cli/runner_options.h"
 #include "velk/camera/camera_message_builder.h"
@@ -28,8 +29,16 @@ using namespace velk::fennick;
 namespace {
 
 volatile sig_atomic_t stop_signal = 0;
+volatile sig_atomic_t signal_count = 0;
 
-void handle_signal(int signal) { stop_signal = signal; }
+void handle_signal(int signal) {
+    stop_signal = signal;
+    signal_count = signal_count + 1;
+}
+
+// How long a stopped script may take to end before the runner shuts down around it (a
+// script blocked reading a pipe or running a program cannot be interrupted).
+constexpr uint64_t StopGraceMilliseconds = 5000;
 
 log_module_t log_application = {0, "APP"};
 
@@ -57,16 +66,23 @@ class Runner final : public MessageProcessor {
     std::string script_text;
 };
 
-// Pumps the main queue every 30 ms until `done`, or until the time-out (0: none) or a
-// signal when `interruptible`. Calls `on_signal` once when a signal arrives.
+// Pumps the main queue every 30 ms until `done`, or until the time-out (0: none). On a
+// signal calls `on_signal` once; a second signal, or the script not ending within the
+// grace period, ends the wait (false).
 bool pump_until(MessageQueue& queue, const std::function<bool()>& done, uint64_t timeout_ms,
                 const std::function<void()>& on_signal = nullptr) {
     uint64_t start = timer_now();
-    bool signalled = false;
+    uint64_t signalled = 0;
     while (!done()) {
-        if (stop_signal != 0 && !signalled && on_signal) {
-            signalled = true;
-            on_signal();
+        if (stop_signal != 0 && on_signal) {
+            if (signalled == 0) {
+                signalled = timer_now();
+                on_signal();
+            } else if (signal_count > 1 || timer_now() - signalled > StopGraceMilliseconds * 1000) {
+                log_writef(LEVEL_Warning, LOG_General,
+                           "The script does not stop; shutting down around it");
+                return false;
+            }
         }
         if (timeout_ms > 0 && timer_now() - start > timeout_ms * 1000)
             return false;
@@ -213,18 +229,26 @@ int main(int argc, char** argv) {
     Distributor::Stop();
     camera_thread->Stop(nullptr, nullptr);
     tcl_thread->Stop(nullptr, nullptr);
-    if (!tcl_thread->IsAbandoned()) {
+    if (!tcl_thread->WasForced()) {
         command->Detach();
         delete command;
     }
+    const bool abandoned = tcl_thread->WasForced() || camera_thread->WasForced();
     MessageThread::Destroy(camera_thread);
     MessageThread::Destroy(tcl_thread);
     queue.Unregister(&runner);
     queue.Release();
     Distributor::Release();
+    log_writef(LEVEL_Info, log_application, "fennick-cli exits with status %d", status);
+    if (abandoned) {
+        // A thread that could not be stopped may still use what the program would free
+        // on the way out: leave at once.
+        log_close();
+        fflush(stdout);
+        _exit(status);
+    }
     script.Release();
     filename_release(script_file);
-    log_writef(LEVEL_Info, log_application, "fennick-cli exits with status %d", status);
     log_close();
     return status;
 }

@@ -173,6 +173,7 @@ TEST_F(ScriptHost, SubCommandsSucceedFailAndError) {
         {"Fennick BulbExposure soon", 0, "0"},
         {"Fennick BulbExposure -2", 0, "0"},
         {"Fennick BulbExposure 0", 0, "0"},
+        {"Fennick BulbExposure inf", 0, "0"},
         {"Fennick SetActivePhoto 7", 0, "0"},
         {"Fennick TakePhoto", 0, "1"},
         {"Fennick GetNumPhotos", 0, "1"},
@@ -281,6 +282,13 @@ TEST_F(ScriptHost, StopEndsALoopInsideAProcInsideCatch) {
     // The host made a new interpreter, with the command still registered.
     EXPECT_TRUE(Run("puts [Fennick CheckStatus]\n"));
     EXPECT_TRUE(log.Contains("\n1\n"));
+    // A stop that comes late (a second click) does not cut off the next run: it runs to
+    // its end, and fails as it should.
+    host->Stop(script);
+    log.Clear();
+    EXPECT_FALSE(Run("puts line-1\nafter 100\nputs line-2\nerror broken\n"));
+    EXPECT_TRUE(log.Contains("\nline-2\n"));
+    EXPECT_TRUE(log.Contains("TCL script failed"));
 }
 
 TEST_F(ScriptHost, StopInsideAWaitAndAQueuedScriptThatWasStopped) {
@@ -331,6 +339,11 @@ TEST_F(ScriptHost, ExitEndsTheScriptWithItsStatus) {
     EXPECT_FALSE(log.Contains("unreachable"));
     EXPECT_TRUE(Run("puts [Fennick CheckStatus]\n")); // the host goes on
     EXPECT_EQ(client.last_text, "");
+    // "exit" in an interpreter the script made ends the script the same way, not the
+    // process.
+    EXPECT_TRUE(Run("interp create child\nchild eval {exit 5}\nputs unreachable\n"));
+    EXPECT_EQ(client.last_text, "exit 5");
+    EXPECT_FALSE(log.Contains("unreachable"));
 }
 
 namespace {

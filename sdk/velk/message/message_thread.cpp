@@ -17,12 +17,11 @@ MessageThread::~MessageThread() {
                    m_queue.GetName());
         Stop(nullptr, nullptr);
     }
-    if (m_abandoned) {
-        // Reached only through a plain delete of an abandoned thread: the processors may
-        // still be in use, so they are left allocated.
+    if (m_abandoned || m_forced) {
+        // The processors may still be in use, or were stopped halfway through their work:
+        // they are left allocated.
         log_writef(LEVEL_Error, LOG_Message,
-                   "Message thread %s was abandoned; its processors "
-                   "are left allocated",
+                   "Message thread %s was stopped by force; its processors are left allocated",
                    m_queue.GetName());
         return;
     }
@@ -55,6 +54,7 @@ bool MessageThread::Start(const char* name, void (*function)(void*), void* argum
     m_started = false;
     m_run = true;
     m_abandoned = false;
+    m_forced = false;
     m_queue.SetName(name != nullptr && name[0] != 0 ? name : "unknown");
     thread_set(m_thread, &MessageThread::Entry, this, string_make(name));
     if (!thread_run(m_thread)) {
@@ -76,8 +76,10 @@ bool MessageThread::Stop(void (*function)(void*), void* argument) {
         thread_wait(m_thread, function, argument, uint64_t(StopMilliseconds), TIMER_Milliseconds);
     if (m_queue.GetId() >= 0) {
         // The thread was stopped by force before it could release its queue: unlink it
-        // here so that no sender waits on its pipes.
+        // here so that no sender waits on its pipes. Its processors were cut off in the
+        // middle of their work and are never released or deleted.
         Distributor::UnlinkQueue(m_queue.GetId());
+        m_forced = true;
     }
     if (!ended)
         m_abandoned = true;

@@ -39,6 +39,9 @@ class MessageThread {
     bool Stop(void (*function)(void*), void* argument);
     bool IsRunning() const;
     bool IsAbandoned() const { return m_abandoned; }
+    // Had to be ended by force (abandoned or cancelled): its processors are left as they
+    // were, never released or deleted.
+    bool WasForced() const { return m_forced || m_abandoned; }
     MessageQueue* GetQueue() { return &m_queue; }
 
     static void Entry(void* argument);
@@ -60,6 +63,7 @@ class MessageThread {
     std::vector<bool> m_initialised; // per processor: initialised and registered
     int m_queueId = -1;
     bool m_abandoned = false;
+    bool m_forced = false; // ended by force: its processors are never deleted
 };
 
 } // namespace velk

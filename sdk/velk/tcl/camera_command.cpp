@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -312,7 +313,7 @@ bool CameraCommand::HandleBulbExposure(std::string& result, int argc, const char
     result = "0";
     float seconds = 0;
     // Nothing is sent without a duration that is a positive number.
-    if (argc < 3 || !parse_float(argv[2], seconds) || !(seconds > 0))
+    if (argc < 3 || !parse_float(argv[2], seconds) || !(seconds > 0) || !std::isfinite(seconds))
         return false;
     return Request(result, Builder().TakePhoto(seconds));
 }
@@ -628,15 +629,15 @@ uint64_t wall_clock() {
 
 } // namespace
 
-bool CameraCommand::WaitFor(uint64_t target) {
+bool CameraCommand::WaitFor(uint64_t target, uint64_t (*clock)()) {
     // Long waits sleep a second at a time, the last three seconds in 10 ms steps, so
     // that a stopped script notices within a second.
-    while (target > wall_clock() && target - wall_clock() >= 3000000) {
+    while (target > clock() && target - clock() >= 3000000) {
         thread_sleep(1000000, TIMER_Microseconds);
         if (!Running())
             return false;
     }
-    while (wall_clock() < target) {
+    while (clock() < target) {
         thread_sleep(10000, TIMER_Microseconds);
         if (!Running())
             return false;
@@ -648,8 +649,10 @@ bool CameraCommand::HandleWait(std::string& result, int argc, const char** argv)
     uint64_t duration = 0;
     if (!read_duration(argc, argv, duration))
         return false;
-    uint64_t now = wall_clock();
-    if (!WaitFor(duration > UINT64_MAX - now ? UINT64_MAX : now + duration))
+    // A relative wait runs on the monotonic clock: a change of the system time does not
+    // stretch it. WaitUntil names a time of day, so it follows the wall clock.
+    uint64_t now = timer_now();
+    if (!WaitFor(duration > UINT64_MAX - now ? UINT64_MAX : now + duration, timer_now))
         return false;
     result = "1";
     return true;
@@ -657,7 +660,7 @@ bool CameraCommand::HandleWait(std::string& result, int argc, const char** argv)
 
 bool CameraCommand::HandleWaitUntil(std::string& result, int argc, const char** argv) {
     uint64_t target = 0;
-    if (!read_duration(argc, argv, target) || !WaitFor(target))
+    if (!read_duration(argc, argv, target) || !WaitFor(target, wall_clock))
         return false;
     result = "1";
     return true;

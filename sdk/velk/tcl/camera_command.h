@@ -89,7 +89,8 @@ class CameraCommand final : public TclCommand, public MessageProcessor {
     CameraMessageBuilder Builder();
     const camera_t& ActiveCamera() const;
     const photo_t& ActivePhoto() const;
-    bool WaitFor(uint64_t target_microseconds);
+    // Sleeps until the clock reaches the target; false when stopped meanwhile.
+    bool WaitFor(uint64_t target_microseconds, uint64_t (*clock)());
 };
 
 } // namespace velk

@@ -117,7 +117,21 @@ bool TclInterpreter::Create() {
         Tcl_SetChannelOption(interp, channel, "-buffering", "line");
     }
     // "exit" ends the script, not the process: the program then shuts down in order.
+    // Interpreters a script creates get the same "exit" through an alias.
     Tcl_CreateCommand(interp, "exit", &TclInterpreter::ExitProc, this, nullptr);
+    static const char* const child_exit =
+        "rename interp ::fennick_interp\n"
+        "proc interp {args} {\n"
+        "    set result [uplevel 1 [list ::fennick_interp {*}$args]]\n"
+        "    if {[lindex $args 0] eq \"create\"} {\n"
+        "        ::fennick_interp alias $result exit {} exit\n"
+        "        ::fennick_interp alias $result interp {} interp\n"
+        "    }\n"
+        "    return $result\n"
+        "}\n";
+    if (Tcl_Eval(interp, child_exit) != TCL_OK)
+        log_writef(LEVEL_Error, log_tcl, "Failed to prepare exit for child interpreters: %s",
+                   Tcl_GetStringResult(interp));
     m_lock.Acquire();
     m_interp = interp;
     m_lock.Release();
@@ -161,13 +175,16 @@ int TclInterpreter::ExitProc(void* self, Tcl_Interp* interp, int argc, const cha
     }
     host->m_exitCode = code;
     log_writef(LEVEL_Info, log_tcl, "TCL script asked to exit with status %d", code);
-    host->Cancel();
+    host->Cancel(nullptr);
     return TCL_ERROR;
 }
 
-void TclInterpreter::Cancel() {
+void TclInterpreter::Cancel(TclScript* script) {
     m_lock.Acquire();
-    if (m_interp != nullptr) {
+    // Only an evaluation in progress: a cancel left on an idle interpreter would cut off
+    // the next script.
+    if (m_interp != nullptr && m_evaluating != nullptr &&
+        (script == nullptr || script == m_evaluating)) {
         m_cancelled = true;
         Tcl_CancelEval(m_interp, nullptr, nullptr, TCL_CANCEL_UNWIND);
     }
@@ -178,23 +195,32 @@ bool TclInterpreter::Execute(TclScript& script, const char* path, const char* ar
                              const char* params) {
     m_script = &script;
     m_exitCode = -1;
+    m_cancelled = false;
     bool result = true;
     if (script.IsActive() && m_interp != nullptr) {
         script.SetState(TclScript::Running);
         log_writef(LEVEL_Info, log_tcl, "TCL script: %s", path);
-        if (argv != nullptr) {
-            log_writef(LEVEL_Info, log_tcl, "TCL argv: %s", argv);
-            Tcl_SetVar(m_interp, "argv", argv, 0);
+        // From here on a stop cancels this evaluation; a stop that came just before is
+        // seen by the check of the active flag that follows.
+        m_lock.Acquire();
+        m_evaluating = &script;
+        m_lock.Release();
+        int status = TCL_OK;
+        if (script.IsActive()) {
+            if (argv != nullptr) {
+                log_writef(LEVEL_Info, log_tcl, "TCL argv: %s", argv);
+                Tcl_SetVar(m_interp, "argv", argv, 0);
+            }
+            if (params != nullptr) {
+                log_writef(LEVEL_Info, log_tcl, "TCL params:\n%s", params);
+                if (Tcl_Eval(m_interp, params) != TCL_OK && !m_cancelled.load())
+                    log_writef(LEVEL_Error, log_tcl, "Failed to set input parameters");
+            }
+            status = Tcl_EvalFile(m_interp, path);
         }
-        if (params != nullptr) {
-            log_writef(LEVEL_Info, log_tcl, "TCL params:\n%s", params);
-            if (Tcl_Eval(m_interp, params) != TCL_OK)
-                log_writef(LEVEL_Error, log_tcl, "Failed to set input parameters");
-        }
-        // A stop that came before the evaluation began still counts.
-        if (!script.IsActive())
-            Cancel();
-        int status = Tcl_EvalFile(m_interp, path);
+        m_lock.Acquire();
+        m_evaluating = nullptr;
+        m_lock.Release();
         if (m_cancelled.load() || !script.IsActive() || m_exitCode >= 0) {
             // Stopped (or "exit"): the run counts as completed. An interpreter whose
             // evaluation was cancelled cannot be used again: make a new one.

@@ -28,9 +28,10 @@ class TclInterpreter {
     bool Register(TclCommand& command);
     bool Unregister(TclCommand& command);
 
-    // Stops the script being evaluated wherever it is (inside procs, catch, loops).
-    // Any thread.
-    void Cancel();
+    // Stops the evaluation of `script` (any script when null) wherever it is (inside
+    // procs, catch, loops); does nothing when that script is not being evaluated. Any
+    // thread.
+    void Cancel(TclScript* script);
     // The status a script asked for with "exit N" during the last Execute, or -1.
     int GetExitCode() const { return m_exitCode; }
 
@@ -43,7 +44,8 @@ class TclInterpreter {
     static int ExitProc(void* self, Tcl_Interp* interp, int argc, const char** argv);
 
     Tcl_Interp* m_interp = nullptr;
-    Mutex m_lock; // guards m_interp against a Cancel from another thread
+    Mutex m_lock; // guards m_interp and m_evaluating against a Cancel from another thread
+    TclScript* m_evaluating = nullptr; // the script whose evaluation a Cancel may stop
     std::atomic<bool> m_cancelled{false};
     int m_exitCode = -1;
     std::vector<TclCommand*> m_commands; // registered, to register again on a new interpreter

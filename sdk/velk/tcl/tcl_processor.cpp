@@ -105,8 +105,7 @@ void TclProcessor::ProcessorRelease() {
 
 void TclProcessor::Stop(TclScript& script) {
     script.SetActive(false);
-    if (m_running.load() == &script)
-        m_interpreter.Cancel();
+    m_interpreter.Cancel(&script);
 }
 
 void TclProcessor::ProcessorUpdate() {
@@ -114,13 +113,10 @@ void TclProcessor::ProcessorUpdate() {
         return;
     Context* context = m_queue.front();
     m_queue.pop_front();
-    m_running = context->script;
-    // A stop that raced with the line above still reaches the evaluation.
     bool ok = m_interpreter.Execute(
         *context->script, context->path.view.text,
         context->argv.view.length > 0 ? context->argv.view.text : nullptr,
         context->params.view.length > 0 ? context->params.view.text : nullptr);
-    m_running = nullptr;
     char text[32] = {0};
     int code = m_interpreter.GetExitCode();
     if (code >= 0)

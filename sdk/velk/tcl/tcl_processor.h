@@ -76,7 +76,6 @@ class TclProcessor final : public MessageProcessor {
   private:
     TclInterpreter m_interpreter;
     std::deque<Context*> m_queue;
-    std::atomic<TclScript*> m_running{nullptr};
 };
 
 } // namespace velk
