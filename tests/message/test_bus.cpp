@@ -354,9 +354,11 @@ TEST_F(BusTest, UnlinkingAQueueReleasesASenderWaitingOnIt) {
     std::atomic<int> sent{0};
     Recorder sender("test::Sender");
     ASSERT_TRUE(main_queue.Register(&sender));
+    constexpr int Messages = 1000;
     std::vector<unsigned char> block(512 * 1024, 1);
     std::thread producer([&] {
-        for (int i = 0; i < 400; ++i) {
+        // More than the pipe's rings can hold, even grown to their limit.
+        for (int i = 0; i < Messages; ++i) {
             MessageEncoder* encoder = sender.GetEncoder();
             encoder->Begin();
             encoder->AddField(0, block.data(), unsigned(block.size()));
@@ -366,11 +368,11 @@ TEST_F(BusTest, UnlinkingAQueueReleasesASenderWaitingOnIt) {
         }
     });
     thread_sleep(1500, TIMER_Milliseconds);
-    EXPECT_LT(sent.load(), 400); // waiting on the full pipe
+    EXPECT_LT(sent.load(), Messages); // waiting on the full pipe
     unlink = true;
     producer.join(); // the unlinked queue is skipped, the waiting send gives up
     owner.join();
-    EXPECT_EQ(sent.load(), 400);
+    EXPECT_EQ(sent.load(), Messages);
     main_queue.Unregister(&sender);
 }
 
