@@ -21,6 +21,7 @@
 #include <set>
 #include <string>
 
+#include "file_helpers.h"
 #include "velk/core/filename.h"
 #include "velk/core/json.h"
 #include "velk/core/string.h"
@@ -29,31 +30,9 @@
 #include "log_capture.h"
 
 using namespace velk;
+using namespace velk::test_support;
 
 namespace {
-
-std::string to_std(string_t s) { return std::string(s.text, s.length); }
-
-string_t view(const std::string& s) {
-    return string_make(s.c_str(), static_cast<uint32_t>(s.size()));
-}
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_text(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::set<std::string> list_folder(const std::string& path) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path))
-        names.insert(entry.path().filename().string());
-    return names;
-}
 
 // Switches the process to a locale whose decimal separator is ',' when one is
 // installed, and back to "C" when it goes out of scope.

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "file_helpers.h"
 #include "velk/core/file.h"
 #include "velk/core/filename.h"
 #include "velk/core/path.h"
@@ -30,31 +31,9 @@
 #include "velk/core/stringbuffer.h"
 
 using namespace velk;
+using namespace velk::test_support;
 
 namespace {
-
-std::string to_std(string_t s) { return std::string(s.text, s.length); }
-
-string_t view(const std::string& s) {
-    return string_make(s.c_str(), static_cast<uint32_t>(s.size()));
-}
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_text(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::set<std::string> list_folder(const std::string& path) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path))
-        names.insert(entry.path().filename().string());
-    return names;
-}
 
 std::string current_folder() {
     std::vector<char> buffer(16384);
