@@ -1,11 +1,13 @@
 // Test helpers: strings and files as standard-library values.
 #pragma once
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 
 #include "velk/core/string.h"
 
@@ -34,5 +36,29 @@ inline std::set<std::string> list_folder(const std::string& path) {
         names.insert(entry.path().filename().string());
     return names;
 }
+
+// Lowers the file size limit so that writes past `bytes` fail with EFBIG instead of
+// raising SIGXFSZ; restores both on destruction. Assertions belong after restore()
+// so that the test output is never written under the limit.
+struct FileSizeLimit {
+    rlimit old_limit{};
+    void (*old_handler)(int) = SIG_DFL;
+    bool active = false;
+    explicit FileSizeLimit(rlim_t bytes) {
+        old_handler = signal(SIGXFSZ, SIG_IGN);
+        if (getrlimit(RLIMIT_FSIZE, &old_limit) != 0)
+            return;
+        rlimit limit = old_limit;
+        limit.rlim_cur = bytes;
+        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    void restore() {
+        if (active)
+            setrlimit(RLIMIT_FSIZE, &old_limit);
+        active = false;
+        signal(SIGXFSZ, old_handler);
+    }
+    ~FileSizeLimit() { restore(); }
+};
 
 } // namespace velk::test_support

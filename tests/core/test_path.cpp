@@ -46,30 +46,6 @@ void set_mtime(const std::string& path, time_t seconds) {
     utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
-// Lowers the file size limit so that writes past `bytes` fail with EFBIG instead of
-// raising SIGXFSZ; restores both on destruction. Assertions belong after restore()
-// so that the test output is never written under the limit.
-struct FileSizeLimit {
-    rlimit old_limit{};
-    void (*old_handler)(int) = SIG_DFL;
-    bool active = false;
-    explicit FileSizeLimit(rlim_t bytes) {
-        old_handler = signal(SIGXFSZ, SIG_IGN);
-        if (getrlimit(RLIMIT_FSIZE, &old_limit) != 0)
-            return;
-        rlimit limit = old_limit;
-        limit.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    void restore() {
-        if (active)
-            setrlimit(RLIMIT_FSIZE, &old_limit);
-        active = false;
-        signal(SIGXFSZ, old_handler);
-    }
-    ~FileSizeLimit() { restore(); }
-};
-
 // Owns a temporary folder and puts back the current folder and the environment
 // variables the folder lookups read.
 class PathFixture : public testing::Test {
