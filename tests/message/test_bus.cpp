@@ -93,6 +93,37 @@ class FailingProcessor : public MessageProcessor {
     bool ProcessorInitialise() override { return false; }
 };
 
+// A queue on a thread of its own that never pumps, with one processor registered;
+// Release unlinks it and ends the thread.
+class DeafQueue {
+  public:
+    explicit DeafQueue(MessageProcessor& receiver)
+        : m_thread([this, &receiver] {
+              MessageQueue queue;
+              queue.SetName("deaf");
+              queue.Initialise();
+              queue.Register(&receiver);
+              m_linked = true;
+              while (!m_release)
+                  thread_sleep(1, TIMER_Milliseconds);
+              queue.Release();
+          }) {
+        while (!m_linked)
+            thread_yield();
+    }
+    ~DeafQueue() { Release(); }
+    void Release() {
+        m_release = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+  private:
+    std::atomic<bool> m_linked{false};
+    std::atomic<bool> m_release{false};
+    std::thread m_thread;
+};
+
 Message make_message(MessageEncoder* encoder, int value, const char* text = nullptr) {
     encoder->Begin();
     encoder->AddField(0, value);
@@ -336,21 +367,8 @@ TEST_F(BusTest, PumpRespectsTheActiveFlagButPumpQueueIdDoesNot) {
 
 TEST_F(BusTest, UnlinkingAQueueReleasesASenderWaitingOnIt) {
     // A queue whose thread never pumps: its pipe fills up and the sender waits.
-    std::atomic<int> id{-1};
-    std::atomic<bool> unlink{false};
     Recorder receiver("test::Stuck");
-    std::thread owner([&] {
-        MessageQueue stuck;
-        stuck.SetName("stuck");
-        stuck.Initialise();
-        stuck.Register(&receiver);
-        id = stuck.GetId();
-        while (!unlink)
-            thread_sleep(1, TIMER_Milliseconds);
-        stuck.Release();
-    });
-    while (id < 0)
-        thread_yield();
+    DeafQueue owner(receiver);
     std::atomic<int> sent{0};
     Recorder sender("test::Sender");
     ASSERT_TRUE(main_queue.Register(&sender));
@@ -369,9 +387,8 @@ TEST_F(BusTest, UnlinkingAQueueReleasesASenderWaitingOnIt) {
     });
     thread_sleep(1500, TIMER_Milliseconds);
     EXPECT_LT(sent.load(), Messages); // waiting on the full pipe
-    unlink = true;
+    owner.Release();
     producer.join(); // the unlinked queue is skipped, the waiting send gives up
-    owner.join();
     EXPECT_EQ(sent.load(), Messages);
     main_queue.Unregister(&sender);
 }
@@ -379,21 +396,8 @@ TEST_F(BusTest, UnlinkingAQueueReleasesASenderWaitingOnIt) {
 TEST_F(BusTest, ARequestThatCannotBeDeliveredIsNotCountedAsPending) {
     // A queue on another thread that never pumps: after the bus stops, a request that
     // does not fit into its full pipe is reported as not sent.
-    std::atomic<int> id{-1};
-    std::atomic<bool> done{false};
     Recorder receiver("test::Deaf");
-    std::thread owner([&] {
-        MessageQueue deaf;
-        deaf.SetName("deaf");
-        deaf.Initialise();
-        deaf.Register(&receiver);
-        id = deaf.GetId();
-        while (!done)
-            thread_sleep(1, TIMER_Milliseconds);
-        deaf.Release();
-    });
-    while (id < 0)
-        thread_yield();
+    DeafQueue owner(receiver);
     Recorder sender("test::Sender");
     ASSERT_TRUE(main_queue.Register(&sender));
     Distributor::Stop();
@@ -408,7 +412,6 @@ TEST_F(BusTest, ARequestThatCannotBeDeliveredIsNotCountedAsPending) {
     }
     EXPECT_LT(sent, 5);
     EXPECT_EQ(sender.GetPending(receiver.GetLocationId()), sent);
-    done = true;
-    owner.join();
+    owner.Release();
     main_queue.Unregister(&sender);
 }

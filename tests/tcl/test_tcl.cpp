@@ -115,6 +115,30 @@ class ScriptHost : public ::testing::Test {
         return client.last_success;
     }
 
+    // Starts a script and pumps until it is running; returns the response count before.
+    int StartRunning(const std::string& path) {
+        script.Load(string_make(path.c_str()));
+        script.SetActive(true);
+        int before = client.responses;
+        TclMessageBuilder builder(*client.GetEncoder());
+        Message execute = builder.Execute(script);
+        EXPECT_TRUE(client.SendRequest(execute, tcl_location));
+        while (script.GetState() != TclScript::Running) {
+            thread_sleep(5, TIMER_Milliseconds);
+            queue.Pump();
+        }
+        return before;
+    }
+
+    // Pumps until a response after `before` arrives (10 s at most).
+    void WaitForResponse(int before) {
+        uint64_t start = timer_now();
+        while (client.responses == before && timer_now() - start < 10000000) {
+            thread_sleep(5, TIMER_Milliseconds);
+            queue.Pump();
+        }
+    }
+
     std::string Write(const std::string& text, const char* name = "script.tcl") {
         std::string path = root + "/" + name;
         std::ofstream(path) << text;
@@ -258,23 +282,10 @@ TEST_F(ScriptHost, OutputLinesBecomeLogEntries) {
 
 TEST_F(ScriptHost, StopEndsALoopInsideAProcInsideCatch) {
     std::string path = Write("proc spin {} { while 1 {} }\ncatch { spin }\nputs unreachable\n");
-    script.Load(string_make(path.c_str()));
-    script.SetActive(true);
-    int before = client.responses;
-    TclMessageBuilder builder(*client.GetEncoder());
-    Message execute = builder.Execute(script);
-    ASSERT_TRUE(client.SendRequest(execute, tcl_location));
-    while (script.GetState() != TclScript::Running) {
-        thread_sleep(5, TIMER_Milliseconds);
-        queue.Pump();
-    }
+    int before = StartRunning(path);
     thread_sleep(200, TIMER_Milliseconds);
     host->Stop(script);
-    uint64_t start = timer_now();
-    while (client.responses == before && timer_now() - start < 10000000) {
-        thread_sleep(5, TIMER_Milliseconds);
-        queue.Pump();
-    }
+    WaitForResponse(before);
     ASSERT_GT(client.responses, before);
     EXPECT_TRUE(client.last_success); // a stopped script counts as completed
     EXPECT_FALSE(log.Contains("unreachable"));
@@ -293,29 +304,18 @@ TEST_F(ScriptHost, StopEndsALoopInsideAProcInsideCatch) {
 
 TEST_F(ScriptHost, StopInsideAWaitAndAQueuedScriptThatWasStopped) {
     std::string path = Write("Fennick Wait 60 seconds\nputs unreachable\n");
-    script.Load(string_make(path.c_str()));
-    script.SetActive(true);
-    int before = client.responses;
-    TclMessageBuilder builder(*client.GetEncoder());
-    Message execute = builder.Execute(script);
-    ASSERT_TRUE(client.SendRequest(execute, tcl_location));
-    while (script.GetState() != TclScript::Running) {
-        thread_sleep(5, TIMER_Milliseconds);
-        queue.Pump();
-    }
+    int before = StartRunning(path);
     thread_sleep(300, TIMER_Milliseconds);
     uint64_t start = timer_now();
     host->Stop(script);
-    while (client.responses == before && timer_now() - start < 10000000) {
-        thread_sleep(5, TIMER_Milliseconds);
-        queue.Pump();
-    }
+    WaitForResponse(before);
     EXPECT_LT(timer_now() - start, 3000000u); // noticed within a second or so
     EXPECT_FALSE(log.Contains("unreachable"));
 
     // Stopped before its turn: not evaluated, reported completed.
     log.Clear();
     script.SetActive(false);
+    TclMessageBuilder builder(*client.GetEncoder());
     Message queued = builder.Execute(script);
     EXPECT_TRUE(Ask(queued));
     EXPECT_TRUE(log.Contains("TCL script completed: " + path));

@@ -121,6 +121,16 @@ void append_flag(std::string& list, const char* key, bool value) {
     append_element(list, value ? "1" : "0");
 }
 
+// The position argument of SetActivePhoto and SetActiveCamera: exactly one word, read as
+// a decimal integer, anything else counting as 0. False for a wrong number of words.
+bool read_position(int argc, const char** argv, long& position) {
+    if (argc != 3)
+        return false;
+    if (!parse_long(argv[2], position))
+        position = 0;
+    return true;
+}
+
 bool photo_valid(const photo_t& photo) { return photo.id >= 0 && photo.valid; }
 bool camera_valid(const camera_t& camera) { return camera.id.number >= 0 && camera.valid; }
 
@@ -482,11 +492,9 @@ bool CameraCommand::HandleGetNumCameras(std::string& result, int, const char**) 
 }
 
 bool CameraCommand::HandleSetActivePhoto(std::string& result, int argc, const char** argv) {
-    if (argc != 3)
-        return false;
     long position = 0;
-    if (!parse_long(argv[2], position))
-        position = 0;
+    if (!read_position(argc, argv, position))
+        return false;
     surface.activePhoto = (position >= 0 && size_t(position) < surface.GetNumPhotos())
                               ? surface.GetPhoto(position).id
                               : -1;
@@ -495,11 +503,9 @@ bool CameraCommand::HandleSetActivePhoto(std::string& result, int argc, const ch
 }
 
 bool CameraCommand::HandleSetActiveCamera(std::string& result, int argc, const char** argv) {
-    if (argc != 3)
-        return false;
     long position = 0;
-    if (!parse_long(argv[2], position))
-        position = 0;
+    if (!read_position(argc, argv, position))
+        return false;
     const bool inside = position >= 0 && size_t(position) < surface.GetNumCameras();
     surface.activeCamera = inside ? surface.GetCamera(position).id : surface.defaultCamera.id;
     // A position outside the list makes the first camera the one read from, but is no
